@@ -1,0 +1,104 @@
+// vci-sim: runs the simulated VCI on a TCP address until SIGINT or SIGTERM.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <pthread.h>
+#include <string>
+
+#include "vci_sim.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage: vci-sim --listen ADDR [--port N] [--fw N] [--hw N] [--sn N] [--no-greet] [--verbose]\n"
+    "  --listen ADDR  IPv4 address to listen on (required)\n"
+    "  --port N       TCP port (default 53983)\n"
+    "  --fw N         firmware number of the version answer\n"
+    "  --hw N         hardware value of the version answer (0..65535)\n"
+    "  --sn N         serial number of the version answer\n"
+    "  --no-greet     send nothing on connect\n"
+    "  --verbose      print one line per request and connection\n"
+    "Numbers may be decimal or 0x-prefixed hexadecimal.\n";
+
+int bad(const std::string &msg) {
+    fprintf(stderr, "vci-sim: %s (try --help)\n", msg.c_str());
+    return 2;
+}
+
+bool parse_num(const char *s, unsigned long max, unsigned long &out) {
+    if (!s || !*s || *s == '-') return false;
+    errno = 0;
+    char *end = nullptr;
+    unsigned long v = strtoul(s, &end, 0);
+    if (errno || *end || v > max) return false;
+    out = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    std::string listen;
+    unsigned long port = vcisim::VCI_TCP_PORT;
+    bool verbose = false;
+    vcisim::DeviceState st;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        const char *val = i + 1 < argc ? argv[i + 1] : nullptr;
+        unsigned long n = 0;
+        if (a == "--help" || a == "-h") {
+            fputs(USAGE, stdout);
+            return 0;
+        } else if (a == "--verbose") {
+            verbose = true;
+        } else if (a == "--no-greet") {
+            st.greet = false;
+        } else if (a == "--listen") {
+            if (!val) return bad("--listen needs an address");
+            listen = val;
+            ++i;
+        } else if (a == "--port" || a == "--fw" || a == "--hw" || a == "--sn") {
+            unsigned long max = a == "--port" ? 65535 : a == "--hw" ? 0xFFFF : 0xFFFFFFFFul;
+            if (!parse_num(val, max, n)) return bad("bad value for " + a);
+            ++i;
+            if (a == "--port") port = n;
+            if (a == "--fw") st.fw_version = static_cast<uint32_t>(n);
+            if (a == "--hw") st.hw_version = static_cast<uint16_t>(n);
+            if (a == "--sn") st.serial = static_cast<uint32_t>(n);
+        } else {
+            return bad("unknown argument " + a);
+        }
+    }
+    if (listen.empty()) return bad("--listen ADDR is required");
+
+    // Signals are taken by sigwait below; the server thread inherits the mask.
+    sigset_t sigs;
+    sigemptyset(&sigs);
+    sigaddset(&sigs, SIGINT);
+    sigaddset(&sigs, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
+
+    vcisim::Simulator sim;
+    sim.set_state(st);
+    if (verbose) {
+        sim.set_log([](const std::string &line) {
+            fprintf(stdout, "%s\n", line.c_str());
+            fflush(stdout);
+        });
+    }
+    if (!sim.start(listen, static_cast<uint16_t>(port))) {
+        fprintf(stderr, "vci-sim: cannot listen on %s:%lu: %s\n", listen.c_str(), port,
+                strerror(errno));
+        return 1;
+    }
+    printf("listening on %s:%u\n", listen.c_str(), sim.port());
+    fflush(stdout);
+
+    int sig = 0;
+    sigwait(&sigs, &sig);
+    sim.stop();
+    return 0;
+}

@@ -1,0 +1,63 @@
+#include "sim_device.h"
+
+#include "sim_frame.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace vcisim {
+
+namespace {
+constexpr uint8_t CMD_READ_VERSION = 0x49;
+constexpr uint8_t CMD_OPEN = 0x54;
+constexpr uint8_t CMD_CLOSE = 0x55;
+constexpr uint8_t CMD_GET_LAST_ERROR = 0x5C;
+} // namespace
+
+std::vector<uint8_t> status_payload(uint16_t status) {
+    std::vector<uint8_t> p;
+    put_u16le(p, status);
+    return p;
+}
+
+Device::Device() {
+    handlers_[CMD_READ_VERSION] = &Device::on_read_version;
+    handlers_[CMD_OPEN] = &Device::on_open;
+    handlers_[CMD_CLOSE] = &Device::on_close;
+    handlers_[CMD_GET_LAST_ERROR] = &Device::on_get_last_error;
+}
+
+std::vector<uint8_t> Device::handle(const Request &req) {
+    Handler h = handlers_[req.cmd];
+    if (!h) return status_payload(ST_NOT_SUPPORTED);
+    return (this->*h)(req);
+}
+
+std::vector<uint8_t> Device::on_open(const Request &) {
+    state.opened = true;
+    return status_payload(ST_OK);
+}
+
+std::vector<uint8_t> Device::on_close(const Request &) {
+    state.opened = false;
+    return status_payload(ST_OK);
+}
+
+std::vector<uint8_t> Device::on_read_version(const Request &) {
+    std::vector<uint8_t> p = status_payload(ST_OK);
+    put_u16le(p, state.hw_version);
+    put_u32le(p, state.fw_version);
+    put_u32le(p, state.serial);
+    return p;
+}
+
+std::vector<uint8_t> Device::on_get_last_error(const Request &) {
+    const std::string &text = state.last_error_text;
+    size_t n = std::min(text.size(), MAX_FRAME_PAYLOAD - 4);
+    std::vector<uint8_t> p = status_payload(ST_OK);
+    put_u16le(p, static_cast<uint16_t>(n));
+    p.insert(p.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
+    return p;
+}
+
+} // namespace vcisim

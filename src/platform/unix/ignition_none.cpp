@@ -1,0 +1,4 @@
+#include "platform/platform.h"
+
+void ShowIgnitionDialog(void *) {}
+void HideIgnitionDialog() {}
