@@ -1,6 +1,7 @@
 // Command frames: building requests, parsing responses, the exchange itself.
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -138,6 +139,12 @@ int32_t J2534_com::exchange_lan(const uint8_t *frame, uint32_t frame_len, uint32
     uint32_t start = GetTickCount();
     uint8_t chunk[FRAME_MAX];
     while ((*elapsed_ms = GetTickDiff(start, GetTickCount())) < wait_ms) {
+        // A receive blocks up to the socket's time-out; near the end wait only what is left.
+        uint32_t left = wait_ms - *elapsed_ms;
+        if (left < timeout_ms) {
+            struct pollfd p = {lan_fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) == 0) continue;
+        }
         ssize_t n = recv(lan_fd, chunk, sizeof chunk, 0);
         if (n > 0) {
             if (add_reciv_buffer(chunk, static_cast<uint16_t>(n)) == RX_DONE) {
