@@ -115,7 +115,9 @@ void log_timestamp(char *buf, size_t size, int slot) {
         snprintf(buf, size, "  0");
         return;
     }
-    unsigned diff = static_cast<unsigned>(now - prev);
+    // A writer that read the clock just before another one may swap in the
+    // older time; show 0 rather than a wrapped difference.
+    unsigned diff = now > prev ? static_cast<unsigned>(now - prev) : 0u;
     snprintf(buf, size, diff < 1000 ? "%3u" : "%u", diff);
 }
 
@@ -160,13 +162,16 @@ FILE *log_dev_open(int slot, const char *folder) {
     time_t now = time(nullptr);
     struct tm tm;
     localtime_r(&now, &tm);
-    char path[1100];
-    snprintf(path, sizeof path, "%s/id%u_%04d%02d%02d_%02d%02d%02d.mlog", folder,
-             static_cast<unsigned>(slot), tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-             tm.tm_hour, tm.tm_min, tm.tm_sec);
+    char path[sizeof s_log_paths[0]];
+    int n = snprintf(path, sizeof path, "%s/id%u_%04d%02d%02d_%02d%02d%02d.mlog", folder,
+                     static_cast<unsigned>(slot), tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                     tm.tm_hour, tm.tm_min, tm.tm_sec);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof path) return nullptr;
+    // Create under the lock: a reopen within the same second truncates the
+    // slot's current file, and no line may go through the old stream after that.
+    std::lock_guard<std::mutex> lock(g_log_files_mutex);
     FILE *f = fopen(path, "w");
     if (!f) return nullptr;
-    std::lock_guard<std::mutex> lock(g_log_files_mutex);
     if (g_log_files[slot]) fclose(g_log_files[slot]);
     g_log_files[slot] = f;
     snprintf(s_log_paths[slot], sizeof s_log_paths[slot], "%s", path);
