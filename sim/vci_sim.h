@@ -2,6 +2,8 @@
 // It has its own frame codec and shares no code with the library.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,6 +58,77 @@ struct DeviceState {
     std::string last_error_text = "simulated VCI error"; // answer to 0x5C
     bool greet = true;                                   // send a greeting on connect
     bool opened = false;                                 // between 0x54 and 0x55
+
+    // Virtual vehicle settings; they apply to requests received after set_state().
+    uint16_t first_channel = 1;             // lowest channel number a connect hands out
+    bool loopback = false;                  // loopback of channels connected from now on
+    uint32_t accept_limit = 0xFFFFFFFF;     // at most this many messages of a write accepted
+    std::string vin = "WVKSIM00000000042";  // answer of the ECU to 22 F1 90
+    uint32_t stream_frames = 0;             // not 0: every fetch returns endless frames this long
+};
+
+// Receive status of a loopback echo (TX_DONE).
+constexpr uint32_t RX_LOOPBACK = 0x08;
+
+// A frame in a channel's receive queue, as a fetch returns it.
+struct RxFrame {
+    uint32_t protocol = 0;
+    uint32_t rx_status = 0;
+    uint32_t timestamp = 0; // microseconds since the simulator was made
+    std::vector<uint8_t> data;
+    uint16_t extra_data_index = 0;
+};
+
+// One message of a write request, as decoded.
+struct TxMessage {
+    uint32_t protocol = 0;
+    uint32_t tx_flags = 0;
+    uint16_t extra_data_index = 0;
+    std::vector<uint8_t> data;
+};
+
+// A message filter as the 0x47 payload set it up. Pass and block filters compare the first
+// mask_size bytes; flow-control filters compare the first 4 (the CAN identifier).
+struct Filter {
+    uint16_t id = 0;
+    uint8_t type = 0; // 1 pass, 2 block, 3 flow control
+    uint8_t mask_size = 0;
+    uint32_t tx_flags = 0;
+    std::array<uint8_t, 6> flow_control{}; // data area of the flow-control message
+    std::array<uint8_t, 12> mask{};
+    std::array<uint8_t, 12> pattern{};
+};
+
+struct Periodic {
+    uint16_t id = 0;
+    uint32_t tx_flags = 0;
+    uint32_t interval_ms = 0;
+    std::vector<uint8_t> data;
+    uint64_t sent = 0; // transmissions so far
+};
+
+struct Channel {
+    uint16_t number = 0;
+    uint32_t protocol = 0;
+    uint32_t flags = 0;
+    uint32_t baud = 0;
+    bool loopback = false;
+    std::vector<Filter> filters;
+    std::vector<Periodic> periodics;
+    size_t rx_queued = 0; // frames waiting for a fetch
+};
+
+// Snapshot of the virtual vehicle.
+struct VehicleState {
+    std::vector<Channel> channels; // by channel number
+    uint64_t fetches = 0;          // fetch requests answered
+    std::vector<TxMessage> last_write; // every message of the last well-formed write
+
+    const Channel *channel(uint16_t number) const {
+        for (const Channel &c : channels)
+            if (c.number == number) return &c;
+        return nullptr;
+    }
 };
 
 class Simulator {
@@ -75,6 +148,13 @@ class Simulator {
 
     DeviceState state();
     void set_state(const DeviceState &s);
+
+    VehicleState vehicle();
+    // Queues a frame on a channel as if it was received, bypassing the filters. False when
+    // the channel does not exist or the data is longer than 4128 bytes.
+    bool inject_rx(uint16_t channel, const RxFrame &frame);
+    // Switches loopback of one channel. False when the channel does not exist.
+    bool set_loopback(uint16_t channel, bool on);
 
     // Every request received so far, in order, over all connections.
     std::vector<Request> requests();

@@ -10,6 +10,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "j2534_ids.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -320,45 +320,63 @@ int32_t not_yet(J2534_com &) { return ERR_NOT_SUPPORTED; }
 
 } // namespace
 
-int32_t connect_device(uint32_t dev, uint32_t, uint32_t, uint32_t, uint32_t *) {
+int32_t connect_device(uint32_t dev, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
+                       uint32_t *pChannelID) {
     std::shared_ptr<J2534_com> com = get_device_handle(dev);
     if (!com) {
         const char *why = dev >= MAX_DEVICES ? "ERR_INVALID_DEVICE_ID" : "ERR_DEVICE_NOT_OPEN";
         log_line(0, 'E', TAG, "conn dev_id:%i > %s\n", static_cast<int>(dev), why);
         return ERR_INVALID_DEVICE_ID;
     }
-    return not_yet(*com);
+    return com->dev_connect(ProtocolID, Flags, BaudRate, pChannelID);
 }
 
-int32_t qconnect_device(uint32_t dev, uint8_t *, uint32_t, uint32_t *) {
-    return with_device(dev, "qconnect", not_yet);
+int32_t qconnect_device(uint32_t dev, uint8_t *pData, uint32_t DataSize, uint32_t *pChannelID) {
+    return with_device(dev, "qconnect",
+                       [&](J2534_com &com) { return com.dev_qconnect(pData, DataSize, pChannelID); });
 }
 
-int32_t disconnect_device(uint32_t chan) { return with_channel(chan, "disconn", not_yet, true); }
-
-int32_t read_msgs_device(uint32_t chan, pt_msg_t *, uint32_t *, uint32_t) {
-    return with_channel(chan, "rd_msg", not_yet);
+int32_t disconnect_device(uint32_t chan) {
+    return with_channel(
+        chan, "disconn", [&](J2534_com &com) { return com.dev_disconnect(chan & 0xFFFF); }, true);
 }
 
-int32_t write_msgs_device(uint32_t chan, pt_msg_t *, uint32_t *, uint32_t) {
-    return with_channel(chan, "wr_msg", not_yet);
+int32_t read_msgs_device(uint32_t chan, pt_msg_t *pMsg, uint32_t *pNumMsgs, uint32_t Timeout) {
+    return with_channel(chan, "rd_msg", [&](J2534_com &com) {
+        return com.read_msgs(chan & 0xFFFF, pMsg, pNumMsgs, Timeout);
+    });
 }
 
-int32_t start_periodic_msg_device(uint32_t chan, pt_msg_t *, uint32_t *, uint32_t) {
-    return with_channel(chan, "start_per_msg", not_yet);
+int32_t write_msgs_device(uint32_t chan, pt_msg_t *pMsg, uint32_t *pNumMsgs, uint32_t Timeout) {
+    return with_channel(chan, "wr_msg", [&](J2534_com &com) {
+        return com.write_msgs(chan & 0xFFFF, pMsg, pNumMsgs, Timeout);
+    });
 }
 
-int32_t stop_periodic_msg_device(uint32_t chan, uint32_t) {
-    return with_channel(chan, "stop_per_msg", not_yet);
+int32_t start_periodic_msg_device(uint32_t chan, pt_msg_t *pMsg, uint32_t *pMsgID,
+                                  uint32_t TimeInterval) {
+    return with_channel(chan, "start_per_msg", [&](J2534_com &com) {
+        return com.start_periodic_msg(chan & 0xFFFF, pMsg, pMsgID, TimeInterval);
+    });
 }
 
-int32_t start_msg_filter_device(uint32_t chan, uint32_t, pt_msg_t *, pt_msg_t *, pt_msg_t *,
-                                uint32_t *) {
-    return with_channel(chan, "start_flt", not_yet);
+int32_t stop_periodic_msg_device(uint32_t chan, uint32_t MsgID) {
+    return with_channel(chan, "stop_per_msg",
+                        [&](J2534_com &com) { return com.stop_periodic_msg(chan & 0xFFFF, MsgID); });
 }
 
-int32_t stop_msg_filter_device(uint32_t chan, uint32_t) {
-    return with_channel(chan, "stop_flt", not_yet);
+int32_t start_msg_filter_device(uint32_t chan, uint32_t FilterType, pt_msg_t *pMaskMsg,
+                                pt_msg_t *pPatternMsg, pt_msg_t *pFlowControlMsg,
+                                uint32_t *pFilterID) {
+    return with_channel(chan, "start_flt", [&](J2534_com &com) {
+        return com.start_msg_filter(chan & 0xFFFF, FilterType, pMaskMsg, pPatternMsg, pFlowControlMsg,
+                                    pFilterID);
+    });
+}
+
+int32_t stop_msg_filter_device(uint32_t chan, uint32_t FilterID) {
+    return with_channel(chan, "stop_flt",
+                        [&](J2534_com &com) { return com.stop_msg_filter(chan & 0xFFFF, FilterID); });
 }
 
 int32_t set_programming_voltage_device(uint32_t dev, uint32_t, uint32_t) {

@@ -220,3 +220,9 @@ int32_t J2534_com::send_command(uint8_t cmd, const uint8_t *req, uint32_t req_le
     if (cmd < J2534_CMD_SERVICE_FIRST) return set_last_error("short response: %u bytes", got);
     return STATUS_NOERROR;
 }
+
+int32_t J2534_com::command(uint8_t cmd, const uint8_t *req, uint32_t req_len, uint8_t *resp,
+                           uint32_t resp_size, uint32_t wait_ms, uint32_t *elapsed_ms) {
+    uint32_t len = resp_size;
+    return send_command(cmd, req, req_len, resp, &len, wait_ms, elapsed_ms);
+}

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <vector>
 
 #include <j2534vk/j2534vk.h>
 
@@ -16,7 +18,16 @@ enum : uint8_t {
 };
 
 enum : uint8_t {
+    J2534_CMD_CONNECT = 0x41,
+    J2534_CMD_DISCONNECT = 0x42,
+    J2534_CMD_FETCH = 0x43,
+    J2534_CMD_WRITE = 0x44,
+    J2534_CMD_START_PERIODIC = 0x45,
+    J2534_CMD_STOP_PERIODIC = 0x46,
+    J2534_CMD_START_FILTER = 0x47,
+    J2534_CMD_STOP_FILTER = 0x48,
     J2534_CMD_READ_VERSION = 0x49,
+    J2534_CMD_QCONNECT = 0x56,
     J2534_CMD_OPEN = 0x54,
     J2534_CMD_CLOSE = 0x55,
     J2534_CMD_GET_LAST_ERROR = 0x5C,
@@ -38,6 +49,18 @@ constexpr uint32_t VCI_TCP_PORT = 53983;
 constexpr uint32_t FRAME_MAX = 6144;       // whole request frame, and largest response payload
 constexpr uint32_t REQ_PAYLOAD_MAX = 6139; // FRAME_MAX less header and trailer
 constexpr uint32_t LAST_ERROR_SIZE = 1024;
+
+constexpr uint32_t RX_CACHE_CHANNELS = 17; // receive queues for channel numbers 0..16
+
+// A frame fetched from the VCI and not yet read by the host.
+struct rx_cache_item_t {
+    uint32_t protocol_id;
+    uint32_t rx_status;
+    uint32_t timestamp;
+    uint32_t data_size;
+    uint32_t extra_data_index;
+    std::vector<uint8_t> data;
+};
 
 // Maps a 16-bit wire status to a J2534 status (0x1000..0x1002 -> 0x10000..0x10002).
 uint32_t expand_wire_err(uint16_t status);
@@ -69,6 +92,28 @@ class J2534_com {
     void copy_last_error(char *buffer, size_t size);
     static int get_last_error_from_system(int unused = 0);
 
+    // Channels.
+    int32_t dev_connect(uint32_t protocol, uint32_t flags, uint32_t baud, uint32_t *channel_id);
+    int32_t dev_qconnect(const uint8_t *data, uint32_t size, uint32_t *channel_id);
+    int32_t dev_disconnect(uint32_t channel);
+
+    // Receive cache and reading.
+    int32_t read_msgs(uint32_t channel, pt_msg_t *msgs, uint32_t *count, uint32_t timeout);
+    int32_t rx_cache_fetch(uint32_t channel, uint32_t max_frames, uint32_t timeout);
+    void rx_cache_pop(uint32_t channel, pt_msg_t *dst);
+    void rx_cache_clear(uint32_t channel);
+    size_t rx_cache_size(uint32_t channel) const;
+
+    // Writing, periodic messages and filters.
+    int32_t write_msgs(uint32_t channel, const pt_msg_t *msgs, uint32_t *count, uint32_t timeout);
+    int32_t start_periodic_msg(uint32_t channel, const pt_msg_t *msg, uint32_t *msg_id,
+                               uint32_t interval);
+    int32_t stop_periodic_msg(uint32_t channel, uint32_t msg_id);
+    int32_t start_msg_filter(uint32_t channel, uint32_t type, const pt_msg_t *mask,
+                             const pt_msg_t *pattern, const pt_msg_t *flow_control,
+                             uint32_t *filter_id);
+    int32_t stop_msg_filter(uint32_t channel, uint32_t filter_id);
+
     // Device information.
     int32_t read_version(char *firmware_version);
 
@@ -95,6 +140,14 @@ class J2534_com {
                          uint32_t *elapsed_ms, bool *done);
     void drop_socket();
     void advance_seq() { seq = static_cast<uint16_t>(seq >= 6 ? 0 : seq + 1); }
+    // send_command with a response room of resp_size bytes.
+    int32_t command(uint8_t cmd, const uint8_t *req, uint32_t req_len, uint8_t *resp,
+                    uint32_t resp_size, uint32_t wait_ms, uint32_t *elapsed_ms);
+    // Full last-error text for a log line.
+    struct ErrorText {
+        char text[LAST_ERROR_SIZE];
+    };
+    ErrorText error_text();
     // Stores a text in last_error under its own lock and writes the error line.
     void store_last_error(const char *text, bool log_it);
 
@@ -114,4 +167,5 @@ class J2534_com {
     char tag[16] = "";
     char last_error[LAST_ERROR_SIZE] = "";
     std::mutex last_error_mutex; // guards last_error only; never held across I/O
+    std::deque<rx_cache_item_t> rx_cache[RX_CACHE_CHANNELS];
 };

@@ -152,3 +152,9 @@ void J2534_com::get_last_error_str(char *buffer, unsigned size) {
     copy_last_error(buffer, size);
     if (buffer && size) trim_utf8_tail(buffer);
 }
+
+J2534_com::ErrorText J2534_com::error_text() {
+    ErrorText t;
+    copy_last_error(t.text, sizeof t.text);
+    return t;
+}
