@@ -13,12 +13,23 @@ constexpr uint8_t FRAME_MARKER = 0x55;
 constexpr size_t FRAME_OVERHEAD = 5; // marker, cmd, two length bytes, trailer
 constexpr size_t MAX_REQUEST_PAYLOAD = 6139;
 constexpr size_t MAX_FRAME_PAYLOAD = 0x1FFF; // what the 13-bit length field can hold
+constexpr size_t MAX_RESPONSE_PAYLOAD = 6144; // what the host accepts in a response
 
 // Status words the simulated device answers with.
 constexpr uint16_t ST_OK = 0;
 constexpr uint16_t ST_NOT_SUPPORTED = 1;
 constexpr uint16_t ST_INVALID_CHANNEL_ID = 2;
+constexpr uint16_t ST_PROTOCOL_ID_NOT_SUPPORTED = 3;
 constexpr uint16_t ST_FAILED = 7;
+constexpr uint16_t ST_TIME_OUT = 9;
+constexpr uint16_t ST_INVALID_MSG = 10;
+constexpr uint16_t ST_INVALID_TIME_INTERVAL = 11;
+constexpr uint16_t ST_EXCEEDED_LIMIT = 12;
+constexpr uint16_t ST_INVALID_MSG_ID = 13;
+constexpr uint16_t ST_BUFFER_EMPTY = 16;
+constexpr uint16_t ST_MSG_PROTOCOL_ID = 21;
+constexpr uint16_t ST_INVALID_FILTER_ID = 22;
+constexpr uint16_t ST_NO_FLOW_CONTROL = 23;
 
 inline void put_u16le(std::vector<uint8_t> &out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));
