@@ -315,9 +315,6 @@ int32_t with_channel(uint32_t chan, const char *what, Op op, bool print_whole_id
     return op(*com);
 }
 
-// Link operations that later work provides.
-int32_t not_yet(J2534_com &) { return ERR_NOT_SUPPORTED; }
-
 } // namespace
 
 int32_t connect_device(uint32_t dev, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,
@@ -379,8 +376,9 @@ int32_t stop_msg_filter_device(uint32_t chan, uint32_t FilterID) {
                         [&](J2534_com &com) { return com.stop_msg_filter(chan & 0xFFFF, FilterID); });
 }
 
-int32_t set_programming_voltage_device(uint32_t dev, uint32_t, uint32_t) {
-    return with_device(dev, "set_volt", not_yet);
+int32_t set_programming_voltage_device(uint32_t dev, uint32_t PinNumber, uint32_t Voltage) {
+    return with_device(dev, "set_volt",
+                       [&](J2534_com &com) { return com.set_programming_voltage(PinNumber, Voltage); });
 }
 
 int32_t read_version_device(uint32_t dev, char *pFirmwareVersion, char *pDllVersion,
@@ -395,17 +393,24 @@ int32_t read_version_device(uint32_t dev, char *pFirmwareVersion, char *pDllVers
     });
 }
 
-int32_t read_marks_device(uint32_t dev, mark_t *) { return with_device(dev, "rd_mask", not_yet); }
-
-int32_t status_device(uint32_t chan, uint16_t *, uint32_t *, uint32_t *) {
-    return with_channel(chan, "status", not_yet);
+int32_t read_marks_device(uint32_t dev, mark_t *pMarks) {
+    return with_device(dev, "rd_mask", [&](J2534_com &com) { return com.read_marks(pMarks); });
 }
 
-int32_t ioctl_device(uint32_t chan, uint32_t, void *, void *) {
-    return with_channel(chan, "ioctl", not_yet);
+int32_t status_device(uint32_t chan, uint16_t *pTp, uint32_t *pMem, uint32_t *pBatteryVoltage) {
+    return with_channel(chan, "status", [&](J2534_com &com) {
+        return com.dev_status(chan & 0xFFFF, pTp, pMem, pBatteryVoltage);
+    });
 }
 
-int32_t secacc_device(uint32_t chan, pt_msg_t *, uint32_t, const uint8_t *, uint8_t, uint8_t,
-                      uint8_t, uint32_t) {
-    return with_channel(chan, "SecAcc", not_yet);
+int32_t ioctl_device(uint32_t chan, uint32_t IoctlID, void *pInput, void *pOutput) {
+    return with_channel(chan, "ioctl",
+                        [&](J2534_com &com) { return com.ioctl(chan & 0xFFFF, IoctlID, pInput, pOutput); });
+}
+
+int32_t secacc_device(uint32_t chan, pt_msg_t *pMsg, uint32_t Arg32, const uint8_t *pBytes,
+                      uint8_t NumBytes, uint8_t Arg1, uint8_t Arg2, uint32_t Timeout) {
+    return with_channel(chan, "SecAcc", [&](J2534_com &com) {
+        return com.secacc(chan & 0xFFFF, pMsg, Arg32, pBytes, NumBytes, Arg1, Arg2, Timeout);
+    });
 }

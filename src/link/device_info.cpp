@@ -27,3 +27,12 @@ int32_t J2534_com::read_version(char *firmware_version) {
     log_line(dev_index, 'I', tag, "rd_ver > ver:%s %ums\n", firmware_version, elapsed);
     return STATUS_NOERROR;
 }
+
+// Filled in with the ioctl work; until then these answer honestly.
+int32_t J2534_com::set_programming_voltage(uint32_t, uint32_t) { return ERR_NOT_SUPPORTED; }
+int32_t J2534_com::read_marks(mark_t *) { return ERR_NOT_SUPPORTED; }
+int32_t J2534_com::dev_status(uint32_t, uint16_t *, uint32_t *, uint32_t *) { return ERR_NOT_SUPPORTED; }
+int32_t J2534_com::secacc(uint32_t, const pt_msg_t *, uint32_t, const uint8_t *, uint8_t, uint8_t, uint8_t,
+                          uint32_t) {
+    return ERR_NOT_SUPPORTED;
+}

@@ -114,8 +114,16 @@ class J2534_com {
                              uint32_t *filter_id);
     int32_t stop_msg_filter(uint32_t channel, uint32_t filter_id);
 
+    // Ioctl.
+    int32_t ioctl(uint32_t channel, uint32_t ioctl_id, void *input, void *output);
+
     // Device information.
+    int32_t set_programming_voltage(uint32_t pin, uint32_t voltage);
     int32_t read_version(char *firmware_version);
+    int32_t read_marks(mark_t *marks);
+    int32_t dev_status(uint32_t channel, uint16_t *tp, uint32_t *mem, uint32_t *battery_mv);
+    int32_t secacc(uint32_t channel, const pt_msg_t *msg, uint32_t arg32, const uint8_t *bytes,
+                   uint8_t num_bytes, uint8_t arg1, uint8_t arg2, uint32_t timeout);
 
     // Receive primitive of the TCP link: bytes received or -1.
     int sock_receive(uint8_t *buffer, uint32_t size, uint32_t timeout_ms);
