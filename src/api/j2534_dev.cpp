@@ -153,6 +153,35 @@ int32_t parse_devhub_string(const char *name, devhub_params_t *params) {
     return STATUS_NOERROR;
 }
 
+int32_t parse_device_name(const char *name, uint8_t *type, char *address) {
+    size_t scan = strnlen(name, NAME_SCAN_LIMIT);
+    const char *semi = static_cast<const char *>(memchr(name, ';', scan));
+    if (!semi || semi[1] == 0) {
+        log_line(0, 'E', TAG, "open > ERR_NULL_PARAMETER\n");
+        return ERR_NULL_PARAMETER;
+    }
+    char letter = semi[1];
+    const LinkType *link = find_link_type(letter);
+    if (letter == 's') {
+        log_line(0, 'E', TAG, "open > ERR_OPEN_FAILED\n");
+        return ERR_OPEN_FAILED;
+    }
+    if (!link) {
+        log_line(0, 'E', TAG, "open%i > ERR_OPEN_FAILED\n", static_cast<int>(static_cast<unsigned char>(letter)));
+        return ERR_OPEN_FAILED;
+    }
+    const char *rest = semi + 2;
+    size_t len = strnlen(rest, ADDRESS_MAX);
+    if (link->max_len && len > link->max_len) len = link->max_len;
+    copy_text(address, ADDRESS_MAX + 1, rest, len);
+    if (!address[0]) {
+        log_line(0, 'E', TAG, "open > ERR_NULL_PARAMETER\n");
+        return ERR_NULL_PARAMETER;
+    }
+    *type = link->type;
+    return STATUS_NOERROR;
+}
+
 int32_t open_device(const char *name, uint32_t *pDeviceID) {
     {
         std::lock_guard<std::mutex> lock(devices_mutex);
@@ -176,32 +205,11 @@ int32_t open_device(const char *name, uint32_t *pDeviceID) {
         return ERR_NOT_SUPPORTED;
     }
 
-    size_t scan = strnlen(name, NAME_SCAN_LIMIT);
-    const char *semi = static_cast<const char *>(memchr(name, ';', scan));
-    if (!semi || semi[1] == 0) {
-        log_line(0, 'E', TAG, "open > ERR_NULL_PARAMETER\n");
-        return ERR_NULL_PARAMETER;
-    }
-    char letter = semi[1];
-    const LinkType *link = find_link_type(letter);
-    if (letter == 's') {
-        log_line(0, 'E', TAG, "open > ERR_OPEN_FAILED\n");
-        return ERR_OPEN_FAILED;
-    }
-    if (!link) {
-        log_line(0, 'E', TAG, "open%i > ERR_OPEN_FAILED\n", static_cast<int>(static_cast<unsigned char>(letter)));
-        return ERR_OPEN_FAILED;
-    }
+    uint8_t type = 0;
     char address[ADDRESS_MAX + 1];
-    const char *rest = semi + 2;
-    size_t len = strnlen(rest, ADDRESS_MAX);
-    if (link->max_len && len > link->max_len) len = link->max_len;
-    copy_text(address, sizeof address, rest, len);
-    if (!address[0]) {
-        log_line(0, 'E', TAG, "open > ERR_NULL_PARAMETER\n");
-        return ERR_NULL_PARAMETER;
-    }
-    log_line(0, 'I', TAG, "open param: %s, type:%i\n", address, link->type);
+    int32_t parsed = parse_device_name(name, &type, address);
+    if (parsed != STATUS_NOERROR) return parsed;
+    log_line(0, 'I', TAG, "open param: %s, type:%i\n", address, type);
 
     int slot;
     std::shared_ptr<J2534_com> com;
@@ -222,7 +230,7 @@ int32_t open_device(const char *name, uint32_t *pDeviceID) {
         devices[slot].com = com;
     }
 
-    int32_t status = com->dev_open(link->type, address, slot);
+    int32_t status = com->dev_open(type, address, slot);
     if (status != STATUS_NOERROR) {
         char text[80];
         com->get_last_error_str(text, sizeof text);

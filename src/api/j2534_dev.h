@@ -37,6 +37,8 @@ std::shared_ptr<J2534_com> get_device_handle(uint32_t dev);
 int32_t get_last_error_device(char *text);
 int32_t get_opened_device_info(uint32_t dev, char *name, uint32_t capacity, bool *open);
 int32_t parse_devhub_string(const char *name, devhub_params_t *params);
+// Direct form "<prefix>;<letter><address>": link type and address (80 characters).
+int32_t parse_device_name(const char *name, uint8_t *type, char *address);
 
 // Dispatch operations of the exports.
 int32_t connect_device(uint32_t dev, uint32_t ProtocolID, uint32_t Flags, uint32_t BaudRate,

@@ -101,6 +101,8 @@ class J2534_com {
     int32_t read_msgs(uint32_t channel, pt_msg_t *msgs, uint32_t *count, uint32_t timeout);
     int32_t rx_cache_fetch(uint32_t channel, uint32_t max_frames, uint32_t timeout);
     void rx_cache_pop(uint32_t channel, pt_msg_t *dst);
+    // Splits a fetched block into the channel's queue, stopping at the first bad frame.
+    void rx_cache_add_block(uint32_t channel, const uint8_t *block, uint32_t len);
     void rx_cache_clear(uint32_t channel);
     size_t rx_cache_size(uint32_t channel) const;
 

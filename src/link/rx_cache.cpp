@@ -42,21 +42,25 @@ int32_t J2534_com::rx_cache_fetch(uint32_t channel, uint32_t max_frames, uint32_
                                   saturating_add(timeout, FETCH_EXTRA_WAIT_MS), &elapsed);
     if (status != STATUS_NOERROR && status != ERR_TIME_OUT) return status;
     if (len > sizeof block) len = sizeof block;
-    if (len < 4) return status;
+    rx_cache_add_block(channel, block, len);
+    return status;
+}
 
+void J2534_com::rx_cache_add_block(uint32_t channel, const uint8_t *block, uint32_t len) {
+    if (channel > MAX_CHANNEL || len < 4) return;
     std::deque<rx_cache_item_t> &queue = rx_cache[channel];
     uint32_t frames = get_u16le(block + 2);
     uint32_t pos = 4;
     for (uint32_t i = 0; i < frames; ++i) {
         if (pos + FRAME_HEADER > len) {
             log_line(dev_index, 'W', tag, "rx_cache: frame %u header out of bounds - stop\n", i);
-            break;
+            return;
         }
         const uint8_t *f = block + pos;
         uint32_t size = get_u16le(f + 12);
         if (size > PT_MSG_DATA_SIZE || pos + FRAME_HEADER + size > len) {
             log_line(dev_index, 'W', tag, "rx_cache: frame %u data_size=%u invalid - stop\n", i, size);
-            break;
+            return;
         }
         rx_cache_item_t item;
         item.protocol_id = get_u32le(f);
@@ -68,7 +72,6 @@ int32_t J2534_com::rx_cache_fetch(uint32_t channel, uint32_t max_frames, uint32_
         queue.push_back(std::move(item));
         pos += FRAME_HEADER + (size & ~3u) + 4; // data, then 1 to 4 fill bytes
     }
-    return status;
 }
 
 void J2534_com::rx_cache_pop(uint32_t channel, pt_msg_t *dst) {
