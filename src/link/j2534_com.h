@@ -100,11 +100,12 @@ class J2534_com {
     // Receive cache and reading.
     int32_t read_msgs(uint32_t channel, pt_msg_t *msgs, uint32_t *count, uint32_t timeout);
     int32_t rx_cache_fetch(uint32_t channel, uint32_t max_frames, uint32_t timeout);
-    void rx_cache_pop(uint32_t channel, pt_msg_t *dst);
+    // Moves the channel's oldest entry into dst; false when the queue is empty.
+    bool rx_cache_pop(uint32_t channel, pt_msg_t *dst);
     // Splits a fetched block into the channel's queue, stopping at the first bad frame.
     void rx_cache_add_block(uint32_t channel, const uint8_t *block, uint32_t len);
     void rx_cache_clear(uint32_t channel);
-    size_t rx_cache_size(uint32_t channel) const;
+    size_t rx_cache_size(uint32_t channel);
 
     // Writing, periodic messages and filters.
     int32_t write_msgs(uint32_t channel, const pt_msg_t *msgs, uint32_t *count, uint32_t timeout);
@@ -177,5 +178,8 @@ class J2534_com {
     char tag[16] = "";
     char last_error[LAST_ERROR_SIZE] = "";
     std::mutex last_error_mutex; // guards last_error only; never held across I/O
+    // Guards the queues, so that a host reading one channel from two threads cannot
+    // corrupt them; never held across an exchange.
+    std::mutex rx_cache_mutex;
     std::deque<rx_cache_item_t> rx_cache[RX_CACHE_CHANNELS];
 };

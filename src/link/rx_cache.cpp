@@ -23,11 +23,15 @@ uint32_t saturating_add(uint32_t a, uint32_t b) { return a > UINT32_MAX - b ? UI
 } // namespace
 
 void J2534_com::rx_cache_clear(uint32_t channel) {
-    if (channel <= MAX_CHANNEL) rx_cache[channel].clear();
+    if (channel > MAX_CHANNEL) return;
+    std::lock_guard<std::mutex> lock(rx_cache_mutex);
+    rx_cache[channel].clear();
 }
 
-size_t J2534_com::rx_cache_size(uint32_t channel) const {
-    return channel <= MAX_CHANNEL ? rx_cache[channel].size() : 0;
+size_t J2534_com::rx_cache_size(uint32_t channel) {
+    if (channel > MAX_CHANNEL) return 0;
+    std::lock_guard<std::mutex> lock(rx_cache_mutex);
+    return rx_cache[channel].size();
 }
 
 int32_t J2534_com::rx_cache_fetch(uint32_t channel, uint32_t max_frames, uint32_t timeout) {
@@ -48,6 +52,7 @@ int32_t J2534_com::rx_cache_fetch(uint32_t channel, uint32_t max_frames, uint32_
 
 void J2534_com::rx_cache_add_block(uint32_t channel, const uint8_t *block, uint32_t len) {
     if (channel > MAX_CHANNEL || len < 4) return;
+    std::lock_guard<std::mutex> lock(rx_cache_mutex);
     std::deque<rx_cache_item_t> &queue = rx_cache[channel];
     uint32_t frames = get_u16le(block + 2);
     uint32_t pos = 4;
@@ -74,8 +79,11 @@ void J2534_com::rx_cache_add_block(uint32_t channel, const uint8_t *block, uint3
     }
 }
 
-void J2534_com::rx_cache_pop(uint32_t channel, pt_msg_t *dst) {
+bool J2534_com::rx_cache_pop(uint32_t channel, pt_msg_t *dst) {
+    if (channel > MAX_CHANNEL) return false;
+    std::lock_guard<std::mutex> lock(rx_cache_mutex);
     std::deque<rx_cache_item_t> &queue = rx_cache[channel];
+    if (queue.empty()) return false;
     rx_cache_item_t &item = queue.front();
     dst->ProtocolID = item.protocol_id;
     dst->RxStatus = item.rx_status;
@@ -89,6 +97,7 @@ void J2534_com::rx_cache_pop(uint32_t channel, pt_msg_t *dst) {
         dst->RxStatus &= ~J1708_PRIO_MASK;
     }
     queue.pop_front();
+    return true;
 }
 
 int32_t J2534_com::read_msgs(uint32_t channel, pt_msg_t *msgs, uint32_t *count, uint32_t timeout) {
@@ -106,10 +115,9 @@ int32_t J2534_com::read_msgs(uint32_t channel, pt_msg_t *msgs, uint32_t *count, 
         *count = 0;
         return ERR_INVALID_CHANNEL_ID;
     }
-    std::deque<rx_cache_item_t> &queue = rx_cache[channel];
     uint32_t got = 0;
     auto take_queued = [&] {
-        while (got < wanted && !queue.empty()) rx_cache_pop(channel, &msgs[got++]);
+        while (got < wanted && rx_cache_pop(channel, &msgs[got])) ++got;
     };
 
     bool fetched = false;
@@ -121,7 +129,7 @@ int32_t J2534_com::read_msgs(uint32_t channel, pt_msg_t *msgs, uint32_t *count, 
         fetched = true;
         take_queued();
     }
-    if (timeout == 0 && queue.size() <= REFILL_AT) {
+    if (timeout == 0 && rx_cache_size(channel) <= REFILL_AT) {
         rx_cache_fetch(channel, PREFETCH_FRAMES, 0);
         fetched = true;
     }
