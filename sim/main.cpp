@@ -13,6 +13,7 @@ namespace {
 
 const char USAGE[] =
     "usage: vci-sim --listen ADDR [--port N] [--fw N] [--hw N] [--sn N] [--no-greet] [--verbose]\n"
+    "               [--first-channel N] [--loopback] [--stream N] [--vin TEXT]\n"
     "  --listen ADDR  IPv4 address to listen on (required)\n"
     "  --port N       TCP port (default 53983)\n"
     "  --fw N         firmware number of the version answer\n"
@@ -20,6 +21,10 @@ const char USAGE[] =
     "  --sn N         serial number of the version answer\n"
     "  --no-greet     send nothing on connect\n"
     "  --verbose      print one line per request and connection\n"
+    "  --first-channel N  lowest channel number a connect hands out (default 1)\n"
+    "  --loopback     new channels echo what they send\n"
+    "  --stream N     every fetch returns as many N-byte CAN frames as asked for (0..4128)\n"
+    "  --vin TEXT     VIN the simulated ECU reports (17 characters)\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal.\n";
 
 int bad(const std::string &msg) {
@@ -56,6 +61,18 @@ int main(int argc, char **argv) {
             verbose = true;
         } else if (a == "--no-greet") {
             st.greet = false;
+        } else if (a == "--loopback") {
+            st.loopback = true;
+        } else if (a == "--vin") {
+            if (!val || strlen(val) != 17) return bad("--vin needs 17 characters");
+            st.vin = val;
+            ++i;
+        } else if (a == "--first-channel" || a == "--stream") {
+            unsigned long max = a == "--stream" ? 4128 : 0xFFFF;
+            if (!parse_num(val, max, n)) return bad("bad value for " + a);
+            ++i;
+            if (a == "--first-channel") st.first_channel = static_cast<uint16_t>(n);
+            if (a == "--stream") st.stream_frames = static_cast<uint32_t>(n);
         } else if (a == "--listen") {
             if (!val) return bad("--listen needs an address");
             listen = val;

@@ -7,13 +7,6 @@
 
 namespace vcisim {
 
-namespace {
-constexpr uint8_t CMD_READ_VERSION = 0x49;
-constexpr uint8_t CMD_OPEN = 0x54;
-constexpr uint8_t CMD_CLOSE = 0x55;
-constexpr uint8_t CMD_GET_LAST_ERROR = 0x5C;
-} // namespace
-
 std::vector<uint8_t> status_payload(uint16_t status) {
     std::vector<uint8_t> p;
     put_u16le(p, status);
@@ -21,6 +14,15 @@ std::vector<uint8_t> status_payload(uint16_t status) {
 }
 
 Device::Device() {
+    handlers_[CMD_CONNECT] = &Device::on_connect;
+    handlers_[CMD_DISCONNECT] = &Device::on_disconnect;
+    handlers_[CMD_FETCH] = &Device::on_fetch;
+    handlers_[CMD_WRITE] = &Device::on_write;
+    handlers_[CMD_START_PERIODIC] = &Device::on_start_periodic;
+    handlers_[CMD_STOP_PERIODIC] = &Device::on_stop_periodic;
+    handlers_[CMD_START_FILTER] = &Device::on_start_filter;
+    handlers_[CMD_STOP_FILTER] = &Device::on_stop_filter;
+    handlers_[CMD_QCONNECT] = &Device::on_qconnect;
     handlers_[CMD_READ_VERSION] = &Device::on_read_version;
     handlers_[CMD_OPEN] = &Device::on_open;
     handlers_[CMD_CLOSE] = &Device::on_close;
@@ -33,13 +35,16 @@ std::vector<uint8_t> Device::handle(const Request &req) {
     return (this->*h)(req);
 }
 
+// A session starts and ends without channels.
 std::vector<uint8_t> Device::on_open(const Request &) {
     state.opened = true;
+    vehicle.reset();
     return status_payload(ST_OK);
 }
 
 std::vector<uint8_t> Device::on_close(const Request &) {
     state.opened = false;
+    vehicle.reset();
     return status_payload(ST_OK);
 }
 

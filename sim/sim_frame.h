@@ -12,7 +12,7 @@ namespace vcisim {
 constexpr uint8_t FRAME_MARKER = 0x55;
 constexpr size_t FRAME_OVERHEAD = 5; // marker, cmd, two length bytes, trailer
 constexpr size_t MAX_REQUEST_PAYLOAD = 6139;
-constexpr size_t MAX_FRAME_PAYLOAD = 0x1FFF; // what the 13-bit length field can hold
+constexpr size_t MAX_FRAME_PAYLOAD = 0x1FFF;  // what the 13-bit length field can hold
 constexpr size_t MAX_RESPONSE_PAYLOAD = 6144; // what the host accepts in a response
 
 // Status words the simulated device answers with.

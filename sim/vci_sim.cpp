@@ -52,7 +52,8 @@ bool runs_handler(Fault::Kind k) {
 struct Simulator::Impl {
     // Shared with the test thread, guarded by mu.
     std::mutex mu;
-    std::condition_variable cv;
+    std::condition_variable cv;     // requests, connection and receive queue changes
+    std::condition_variable bus_cv; // periodic messages changed, or stop
     Device device;
     std::map<uint8_t, Fault> faults;
     std::vector<Request> requests;
@@ -63,6 +64,7 @@ struct Simulator::Impl {
 
     // Set up by start() before the thread runs and torn down by stop() after it joined.
     std::thread thread;
+    std::thread bus_thread;
     int listen_fd = -1;
     int wake_rd = -1;
     int wake_wr = -1;
@@ -73,6 +75,7 @@ struct Simulator::Impl {
     FrameParser parser;
 
     void run();
+    void run_bus();
     void accept_client();
     void read_client();
     void serve(const Request &req);
@@ -185,14 +188,24 @@ void Simulator::Impl::serve(const Request &req) {
     Fault f;
     std::vector<uint8_t> payload;
     {
-        std::lock_guard<std::mutex> lk(mu);
+        std::unique_lock<std::mutex> lk(mu);
         requests.push_back(req);
         auto it = faults.find(req.cmd);
         if (it != faults.end()) {
             f = it->second;
             if (it->second.count > 0 && --it->second.count == 0) faults.erase(it);
         }
-        if (runs_handler(f.kind)) payload = device.handle(req);
+        if (runs_handler(f.kind)) {
+            // A fetch with a time-out waits here for frames; the lock is free meanwhile.
+            if (uint32_t wait = device.fetch_wait_ms(req)) {
+                cv.notify_all();
+                auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait);
+                cv.wait_until(lk, until,
+                              [&] { return stopping.load() || device.fetch_ready(req); });
+            }
+            payload = device.handle(req);
+            if (req.cmd == CMD_START_PERIODIC) bus_cv.notify_all();
+        }
     }
     cv.notify_all();
 
@@ -278,6 +291,18 @@ void Simulator::Impl::run() {
     drop_client();
 }
 
+// Sends the periodic messages when they are due.
+void Simulator::Impl::run_bus() {
+    std::unique_lock<std::mutex> lk(mu);
+    while (!stopping.load()) {
+        bool queued = false;
+        auto now = std::chrono::steady_clock::now();
+        auto next = device.vehicle.run_periodics(now, device.state.vin, queued);
+        if (queued) cv.notify_all();
+        bus_cv.wait_until(lk, std::min(next, now + std::chrono::seconds(1)));
+    }
+}
+
 void Simulator::Impl::close_fds() {
     for (int *fd : {&listen_fd, &wake_rd, &wake_wr}) {
         if (*fd >= 0) ::close(*fd);
@@ -321,18 +346,25 @@ bool Simulator::start(const std::string &addr, uint16_t port) {
     }
     m.stopping.store(false);
     m.thread = std::thread([&m] { m.run(); });
+    m.bus_thread = std::thread([&m] { m.run_bus(); });
     return true;
 }
 
 void Simulator::stop() {
     Impl &m = *impl_;
     if (!m.thread.joinable()) return;
-    m.stopping.store(true);
+    {
+        std::lock_guard<std::mutex> lk(m.mu); // no waiter misses the flag
+        m.stopping.store(true);
+    }
+    m.cv.notify_all();
+    m.bus_cv.notify_all();
     char c = 'x';
     if (::write(m.wake_wr, &c, 1) < 0) {
         // the thread still sees `stopping` within one poll period
     }
     m.thread.join();
+    m.bus_thread.join();
     m.close_fds();
     std::lock_guard<std::mutex> lk(m.mu);
     m.bound_port = 0;
@@ -359,6 +391,31 @@ DeviceState Simulator::state() {
 void Simulator::set_state(const DeviceState &s) {
     std::lock_guard<std::mutex> lk(impl_->mu);
     impl_->device.state = s;
+}
+
+VehicleState Simulator::vehicle() {
+    std::lock_guard<std::mutex> lk(impl_->mu);
+    return impl_->device.vehicle.snapshot();
+}
+
+bool Simulator::inject_rx(uint16_t channel, const RxFrame &frame) {
+    if (frame.data.size() > MAX_MSG_DATA) return false;
+    {
+        std::lock_guard<std::mutex> lk(impl_->mu);
+        Vehicle::LiveChannel *ch = impl_->device.vehicle.find(channel);
+        if (!ch) return false;
+        impl_->device.vehicle.queue(*ch, frame);
+    }
+    impl_->cv.notify_all();
+    return true;
+}
+
+bool Simulator::set_loopback(uint16_t channel, bool on) {
+    std::lock_guard<std::mutex> lk(impl_->mu);
+    Vehicle::LiveChannel *ch = impl_->device.vehicle.find(channel);
+    if (!ch) return false;
+    ch->info.loopback = on;
+    return true;
 }
 
 std::vector<Request> Simulator::requests() {

@@ -60,11 +60,11 @@ struct DeviceState {
     bool opened = false;                                 // between 0x54 and 0x55
 
     // Virtual vehicle settings; they apply to requests received after set_state().
-    uint16_t first_channel = 1;             // lowest channel number a connect hands out
-    bool loopback = false;                  // loopback of channels connected from now on
-    uint32_t accept_limit = 0xFFFFFFFF;     // at most this many messages of a write accepted
-    std::string vin = "WVKSIM00000000042";  // answer of the ECU to 22 F1 90
-    uint32_t stream_frames = 0;             // not 0: every fetch returns endless frames this long
+    uint16_t first_channel = 1;            // lowest channel number a connect hands out
+    bool loopback = false;                 // loopback of channels connected from now on
+    uint32_t accept_limit = 0xFFFFFFFF;    // at most this many messages of a write accepted
+    std::string vin = "WVKSIM00000000042"; // answer of the ECU to 22 F1 90
+    uint32_t stream_frames = 0;            // not 0: every fetch returns endless frames this long
 };
 
 // Receive status of a loopback echo (TX_DONE).
@@ -120,8 +120,8 @@ struct Channel {
 
 // Snapshot of the virtual vehicle.
 struct VehicleState {
-    std::vector<Channel> channels; // by channel number
-    uint64_t fetches = 0;          // fetch requests answered
+    std::vector<Channel> channels;     // by channel number
+    uint64_t fetches = 0;              // fetch requests answered
     std::vector<TxMessage> last_write; // every message of the last well-formed write
 
     const Channel *channel(uint16_t number) const {

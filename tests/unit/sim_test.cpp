@@ -130,7 +130,7 @@ TEST_F(SimTest, AnswersEachCommandWithItsBytesAndSequence) {
         {0x54, 0, {}, {0x00, 0x00}, true},
         {0x49, 1, {}, kVersionPayload, true},
         {0x5C, 2, {}, {0x00, 0x00, 0x05, 0x00, 'H', 'e', 'l', 'l', 'o'}, true},
-        {0x41, 3, {1, 2, 3}, {0x01, 0x00}, true}, // not yet supported
+        {0x41, 3, {1, 2, 3}, {0x07, 0x00}, true}, // too short for a connect
         {0x7E, 4, {}, {0x01, 0x00}, true},
         {0x55, 5, {}, {0x00, 0x00}, false},
         {0x49, 6, {}, kVersionPayload, false}, // reply seq 7, the highest
