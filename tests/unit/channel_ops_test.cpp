@@ -71,7 +71,7 @@ pt_msg_t msg_with(uint32_t protocol, const Bytes &data, uint32_t tx_flags = 0) {
     m.ProtocolID = protocol;
     m.TxFlags = tx_flags;
     m.DataSize = static_cast<uint32_t>(data.size());
-    memcpy(m.Data, data.data(), data.size());
+    if (!data.empty()) memcpy(m.Data, data.data(), data.size());
     return m;
 }
 

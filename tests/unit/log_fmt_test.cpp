@@ -304,7 +304,7 @@ pt_msg_t make_msg(uint32_t protocol, std::vector<uint8_t> data) {
     pt_msg_t m{};
     m.ProtocolID = protocol;
     m.DataSize = uint32_t(data.size());
-    memcpy(m.Data, data.data(), data.size());
+    if (!data.empty()) memcpy(m.Data, data.data(), data.size());
     return m;
 }
 
