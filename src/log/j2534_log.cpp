@@ -167,10 +167,11 @@ FILE *log_dev_open(int slot, const char *folder) {
                      static_cast<unsigned>(slot), tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                      tm.tm_hour, tm.tm_min, tm.tm_sec);
     if (n < 0 || static_cast<size_t>(n) >= sizeof path) return nullptr;
-    // Create under the lock: a reopen within the same second truncates the
-    // slot's current file, and no line may go through the old stream after that.
+    // Append: a device opened again within the same second gets the same name, and
+    // truncating would lose the previous session's log. Opened under the lock so no
+    // line goes through the old stream once the new one replaces it.
     std::lock_guard<std::mutex> lock(g_log_files_mutex);
-    FILE *f = fopen(path, "w");
+    FILE *f = fopen(path, "a");
     if (!f) return nullptr;
     if (g_log_files[slot]) fclose(g_log_files[slot]);
     g_log_files[slot] = f;

@@ -477,3 +477,15 @@ TEST_F(LogTest, ConcurrentWritersAndReopen) {
 }
 
 } // namespace
+
+TEST_F(LogTest, ReopenWithinTheSameSecondKeepsTheEarlierSession) {
+    std::string first = open_slot(8);
+    log_line(8, 'E', "pt_lib", "first session\n");
+    log_dev_close(8);
+    std::string second = open_slot(8);
+    log_line(8, 'E', "pt_lib", "second session\n");
+    log_dev_close(8);
+    std::string all = read_file(first) + (second == first ? "" : read_file(second));
+    EXPECT_NE(all.find("E pt_lib first session\n"), std::string::npos);
+    EXPECT_NE(all.find("E pt_lib second session\n"), std::string::npos);
+}
