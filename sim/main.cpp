@@ -13,7 +13,7 @@ namespace {
 
 const char USAGE[] =
     "usage: vci-sim --listen ADDR [--port N] [--fw N] [--hw N] [--sn N] [--no-greet] [--verbose]\n"
-    "               [--first-channel N] [--loopback] [--stream N] [--vin TEXT]\n"
+    "               [--first-channel N] [--loopback] [--stream N] [--vin TEXT] [--vbatt MV]\n"
     "  --listen ADDR  IPv4 address to listen on (required)\n"
     "  --port N       TCP port (default 53983)\n"
     "  --fw N         firmware number of the version answer\n"
@@ -25,6 +25,7 @@ const char USAGE[] =
     "  --loopback     new channels echo what they send\n"
     "  --stream N     every fetch returns as many N-byte CAN frames as asked for (0..4128)\n"
     "  --vin TEXT     VIN the simulated ECU reports (17 characters)\n"
+    "  --vbatt MV     battery voltage in millivolts (default 12650)\n"
     "Numbers may be decimal or 0x-prefixed hexadecimal.\n";
 
 int bad(const std::string &msg) {
@@ -77,6 +78,10 @@ int main(int argc, char **argv) {
             if (!val) return bad("--listen needs an address");
             listen = val;
             ++i;
+        } else if (a == "--vbatt") {
+            if (!parse_num(val, 0xFFFFFFFFul, n)) return bad("bad value for " + a);
+            ++i;
+            st.battery_mv = static_cast<uint32_t>(n);
         } else if (a == "--port" || a == "--fw" || a == "--hw" || a == "--sn") {
             unsigned long max = a == "--port" ? 65535 : a == "--hw" ? 0xFFFF : 0xFFFFFFFFul;
             if (!parse_num(val, max, n)) return bad("bad value for " + a);

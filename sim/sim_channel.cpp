@@ -16,25 +16,6 @@ constexpr size_t WRITE_HEADER = 8; // channel, count, time-out
 constexpr size_t TX_RECORD_HEADER = 12;
 constexpr uint32_t QCONNECT_BAUD = 500000;
 
-// Header, data and 1 to 4 fill bytes.
-size_t rx_frame_size(size_t data_size) {
-    return RX_FRAME_HEADER + (data_size & ~size_t(3)) + 4;
-}
-
-size_t tx_record_size(size_t data_size) {
-    return TX_RECORD_HEADER + (data_size & ~size_t(3)) + 4;
-}
-
-void put_rx_frame(std::vector<uint8_t> &p, const RxFrame &f) {
-    put_u32le(p, f.protocol);
-    put_u32le(p, f.rx_status);
-    put_u32le(p, f.timestamp);
-    put_u16le(p, static_cast<uint16_t>(f.data.size()));
-    put_u16le(p, f.extra_data_index);
-    p.insert(p.end(), f.data.begin(), f.data.end());
-    p.resize(p.size() + rx_frame_size(f.data.size()) - RX_FRAME_HEADER - f.data.size(), 0);
-}
-
 void set_count(std::vector<uint8_t> &p, uint16_t count) {
     p[2] = static_cast<uint8_t>(count);
     p[3] = static_cast<uint8_t>(count >> 8);
@@ -46,7 +27,25 @@ std::vector<uint8_t> status_and_u16(uint16_t status, uint16_t value) {
     return p;
 }
 
+size_t tx_record_size(size_t data_size) {
+    return TX_RECORD_HEADER + (data_size & ~size_t(3)) + 4;
+}
+
 } // namespace
+
+size_t rx_frame_size(size_t data_size) {
+    return RX_FRAME_HEADER + (data_size & ~size_t(3)) + 4;
+}
+
+void put_rx_frame(std::vector<uint8_t> &p, const RxFrame &f) {
+    put_u32le(p, f.protocol);
+    put_u32le(p, f.rx_status);
+    put_u32le(p, f.timestamp);
+    put_u16le(p, static_cast<uint16_t>(f.data.size()));
+    put_u16le(p, f.extra_data_index);
+    p.insert(p.end(), f.data.begin(), f.data.end());
+    p.resize(p.size() + rx_frame_size(f.data.size()) - RX_FRAME_HEADER - f.data.size(), 0);
+}
 
 std::vector<uint8_t> Device::on_connect(const Request &req) {
     const uint8_t *p = req.payload.data();

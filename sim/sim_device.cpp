@@ -27,6 +27,11 @@ Device::Device() {
     handlers_[CMD_OPEN] = &Device::on_open;
     handlers_[CMD_CLOSE] = &Device::on_close;
     handlers_[CMD_GET_LAST_ERROR] = &Device::on_get_last_error;
+    handlers_[CMD_IOCTL] = &Device::on_ioctl;
+    handlers_[CMD_STATUS] = &Device::on_status;
+    handlers_[CMD_SECACC] = &Device::on_secacc;
+    handlers_[CMD_SET_PROG_VOLTAGE] = &Device::on_set_prog_voltage;
+    handlers_[CMD_READ_MARKS] = &Device::on_read_marks;
 }
 
 std::vector<uint8_t> Device::handle(const Request &req) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -20,9 +21,14 @@ constexpr uint8_t CMD_STOP_PERIODIC = 0x46;
 constexpr uint8_t CMD_START_FILTER = 0x47;
 constexpr uint8_t CMD_STOP_FILTER = 0x48;
 constexpr uint8_t CMD_READ_VERSION = 0x49;
+constexpr uint8_t CMD_IOCTL = 0x4A;
+constexpr uint8_t CMD_STATUS = 0x4C;
+constexpr uint8_t CMD_SECACC = 0x4D;
+constexpr uint8_t CMD_SET_PROG_VOLTAGE = 0x53;
 constexpr uint8_t CMD_OPEN = 0x54;
 constexpr uint8_t CMD_CLOSE = 0x55;
 constexpr uint8_t CMD_QCONNECT = 0x56;
+constexpr uint8_t CMD_READ_MARKS = 0x57;
 constexpr uint8_t CMD_GET_LAST_ERROR = 0x5C;
 
 class Device {
@@ -38,6 +44,7 @@ class Device {
     uint32_t fetch_wait_ms(const Request &req) const;
 
     DeviceState state;
+    DeviceRecord record;
     Vehicle vehicle;
 
   private:
@@ -60,9 +67,20 @@ class Device {
     std::vector<uint8_t> on_start_filter(const Request &req);
     std::vector<uint8_t> on_stop_filter(const Request &req);
     std::vector<uint8_t> stream_block(uint16_t max);
+
+    // Ioctl and device information commands, sim_ioctl.cpp.
+    std::vector<uint8_t> on_ioctl(const Request &req);
+    std::vector<uint8_t> on_status(const Request &req);
+    std::vector<uint8_t> on_secacc(const Request &req);
+    std::vector<uint8_t> on_set_prog_voltage(const Request &req);
+    std::vector<uint8_t> on_read_marks(const Request &req);
 };
 
 // A payload holding only the status word.
 std::vector<uint8_t> status_payload(uint16_t status);
+
+// Size of a received frame in a fetch answer: header, data and 1 to 4 fill bytes.
+size_t rx_frame_size(size_t data_size);
+void put_rx_frame(std::vector<uint8_t> &p, const RxFrame &f);
 
 } // namespace vcisim

@@ -398,6 +398,11 @@ VehicleState Simulator::vehicle() {
     return impl_->device.vehicle.snapshot();
 }
 
+DeviceRecord Simulator::record() {
+    std::lock_guard<std::mutex> lk(impl_->mu);
+    return impl_->device.record;
+}
+
 bool Simulator::inject_rx(uint16_t channel, const RxFrame &frame) {
     if (frame.data.size() > MAX_MSG_DATA) return false;
     {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,14 @@ struct Fault {
     int count = -1; // how many requests it applies to; -1 = until cleared
 };
 
+// Default marks record: a counter mixed with its high byte, so offsets are recognisable.
+inline std::array<uint8_t, 1024> default_marks() {
+    std::array<uint8_t, 1024> m{};
+    for (size_t i = 0; i < m.size(); ++i)
+        m[i] = static_cast<uint8_t>(i ^ (i >> 8) ^ 0xA5);
+    return m;
+}
+
 // Device state a test can set and read.
 struct DeviceState {
     uint32_t fw_version = 1203;
@@ -65,6 +74,46 @@ struct DeviceState {
     uint32_t accept_limit = 0xFFFFFFFF;    // at most this many messages of a write accepted
     std::string vin = "WVKSIM00000000042"; // answer of the ECU to 22 F1 90
     uint32_t stream_frames = 0;            // not 0: every fetch returns endless frames this long
+
+    // Device information and ioctl answers.
+    uint32_t battery_mv = 12650;                          // READ_VBATT and 0x4C
+    uint16_t tp = 1;                                      // 0x4C
+    uint32_t mem = 262144;                                // 0x4C
+    std::array<uint8_t, 1024> marks = default_marks();    // 0x57
+    std::array<uint8_t, 2> five_baud_keys = {0x08, 0x08}; // FIVE_BAUD_INIT key bytes
+    uint32_t doip_entities = 2;   // ISO13400_DISCOVER count and ISO13400_GET_INFO records
+    uint32_t hsfz_entities = 1;   // HSFZ_GET_INFO records
+    uint32_t routing_code = 0x10; // ISO13400_ROUTING answer (routing activated)
+};
+
+// Arguments of the last security access request (0x4D).
+struct SecAccRequest {
+    uint16_t channel = 0;
+    uint8_t arg1 = 0;
+    uint8_t arg2 = 0;
+    uint32_t timeout_ms = 0;
+    uint32_t arg32 = 0;
+    uint8_t byte_count = 0; // as sent, may exceed the 19 bytes of room
+    std::array<uint8_t, 19> bytes{};
+    bool has_msg = false;
+    uint32_t msg_protocol = 0;
+    uint32_t msg_tx_flags = 0;
+    uint16_t msg_extra_data_index = 0;
+    std::vector<uint8_t> msg_data;
+};
+
+// What the host asked the device to do, for tests to read.
+struct DeviceRecord {
+    int prog_voltage_calls = 0; // 0x53 requests
+    uint16_t prog_pin = 0;
+    uint16_t prog_mv = 0;
+    int secacc_calls = 0; // well-formed 0x4D requests
+    SecAccRequest secacc;
+    uint16_t status_channel = 0; // channel of the last 0x4C
+    // Data bytes of the last byte-array ioctl by ioctl id: FIVE_BAUD_INIT, SET_POLL_RESPONSE,
+    // BECOME_MASTER, PROTECT_J1939_ADDR, REQUEST_CONNECTION, TEARDOWN_CONNECTION; for
+    // FAST_INIT the data of its message (empty without one).
+    std::map<uint16_t, std::vector<uint8_t>> ioctl_bytes;
 };
 
 // Receive status of a loopback echo (TX_DONE).
@@ -116,6 +165,10 @@ struct Channel {
     std::vector<Filter> filters;
     std::vector<Periodic> periodics;
     size_t rx_queued = 0; // frames waiting for a fetch
+    // Every pair SET_CONFIG stored. GET_CONFIG reads DATA_RATE from baud and LOOPBACK from
+    // loopback, which SET_CONFIG updates too.
+    std::map<uint32_t, uint32_t> config;
+    bool sw_can_high_speed = false; // SW_CAN_HS / SW_CAN_NS
 };
 
 // Snapshot of the virtual vehicle.
@@ -150,6 +203,7 @@ class Simulator {
     void set_state(const DeviceState &s);
 
     VehicleState vehicle();
+    DeviceRecord record();
     // Queues a frame on a channel as if it was received, bypassing the filters. False when
     // the channel does not exist or the data is longer than 4128 bytes.
     bool inject_rx(uint16_t channel, const RxFrame &frame);

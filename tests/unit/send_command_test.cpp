@@ -11,7 +11,7 @@ using vcisim::Fault;
 
 namespace {
 
-constexpr uint8_t CMD_STATUS = 0x4C;
+constexpr uint8_t CMD_UNHANDLED = 0x50; // a command the simulator does not know
 constexpr uint8_t CMD_CONFIG_READ = 0x70;
 
 Fault fault(Fault::Kind kind, int count = 1) {
@@ -70,9 +70,9 @@ TEST_F(SendCommand, OpenFrameThenFramesCarryTheSequenceCounter) {
     EXPECT_EQ(send(0x49, {}), STATUS_NOERROR);
     ASSERT_EQ(com->sequence(), 3);
     Bytes payload = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(send(CMD_STATUS, payload), ERR_NOT_SUPPORTED);
+    EXPECT_EQ(send(CMD_UNHANDLED, payload), ERR_NOT_SUPPORTED);
     reqs = sim.requests();
-    Bytes expected = {0x55, CMD_STATUS, 0x08, 0x60, 1, 2, 3, 4, 5, 6, 7, 8, 0x00};
+    Bytes expected = {0x55, CMD_UNHANDLED, 0x08, 0x60, 1, 2, 3, 4, 5, 6, 7, 8, 0x00};
     EXPECT_EQ(reqs.back().frame, expected);
     EXPECT_EQ(com->sequence(), 4);
     EXPECT_EQ(last_error(), "ERR_NOT_SUPPORTED");
@@ -80,14 +80,14 @@ TEST_F(SendCommand, OpenFrameThenFramesCarryTheSequenceCounter) {
 
 TEST_F(SendCommand, RequestSizeLimit) {
     Bytes largest(6139, 0xA5);
-    EXPECT_EQ(send(CMD_STATUS, largest), ERR_NOT_SUPPORTED);
+    EXPECT_EQ(send(CMD_UNHANDLED, largest), ERR_NOT_SUPPORTED);
     ASSERT_TRUE(sim.wait_requests(2, 1000));
     EXPECT_EQ(sim.requests().back().frame.size(), 6144u);
     EXPECT_EQ(sim.requests().back().frame[3], static_cast<uint8_t>((6139 >> 8) | (1 << 5)));
 
     Bytes too_big(6140, 0xA5);
     uint16_t seq = com->sequence();
-    EXPECT_EQ(send(CMD_STATUS, too_big), ERR_FAILED);
+    EXPECT_EQ(send(CMD_UNHANDLED, too_big), ERR_FAILED);
     EXPECT_EQ(last_error(), "req_size 6140 exceeds buffer limit 6139");
     EXPECT_EQ(elapsed, 0u);
     EXPECT_EQ(com->sequence(), seq);
