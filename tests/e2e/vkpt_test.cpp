@@ -238,14 +238,9 @@ TEST_F(Vkpt, InfoPrintsVersionsAndClosesTheDevice) {
     EXPECT_EQ(lines[1], "firmware  FW:1310;HW:000000C4;SN:9001");
     EXPECT_EQ(lines[2], std::string("library   2.0.0.213 (") + J2534VK_SO_PATH + ")");
     EXPECT_EQ(lines[3], "api       04.04");
-    // Device status is our extension; a library or VCI without it is reported, not fatal.
-    if (lines[4] == "status    not supported (ERR_NOT_SUPPORTED)") {
-        EXPECT_EQ(lines.size(), 5u);
-    } else {
-        EXPECT_EQ(lines[4].rfind("status    tp:", 0), 0u) << lines[4];
-        ASSERT_EQ(lines.size(), 6u);
-        EXPECT_EQ(lines[5].rfind("battery   ", 0), 0u) << lines[5];
-    }
+    EXPECT_EQ(lines[4].rfind("status    tp:", 0), 0u) << lines[4];
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[5], "battery   12.650 V");
     EXPECT_EQ(r.err, "");
     expect_closed(false);
 
@@ -271,7 +266,7 @@ TEST_F(Vkpt, InfoPrintsVersionsAndClosesTheDevice) {
     EXPECT_EQ(j.str("library"), "2.0.0.213");
     EXPECT_EQ(j.str("api"), "04.04");
     EXPECT_EQ(j.str("device"), device);
-    EXPECT_TRUE(cJSON_IsObject(j.item("status")) || j.str("status_error") == "ERR_NOT_SUPPORTED");
+    EXPECT_TRUE(cJSON_IsObject(j.item("status")));
 }
 
 TEST_F(Vkpt, UdsVinReadPrintsHexAndVin) {
@@ -528,32 +523,43 @@ TEST_F(Vkpt, MonitorStopsByTimeAndByCtrlC) {
 TEST_F(Vkpt, IoctlGetSetAndVbatt) {
     Result r = run(cmd({"ioctl", "-b", "250000", "get", "DATA_RATE", "3", "set", "LOOPBACK=1",
                         "get", "loopback", "vbatt"}));
-    if (r.rc == 0) {
-        std::vector<std::string> lines = split_lines(r.out);
-        ASSERT_EQ(lines.size(), 5u) << r.out;
-        EXPECT_EQ(lines[0], "DATA_RATE=250000");
-        EXPECT_EQ(lines[1], "LOOPBACK=0");
-        EXPECT_EQ(lines[2], "LOOPBACK=1 (set)");
-        EXPECT_EQ(lines[3], "LOOPBACK=1");
-        EXPECT_EQ(lines[4].rfind("VBATT=", 0), 0u);
-    } else {
-        // The library without ioctl support: the failing step, named.
-        EXPECT_EQ(r.rc, 1);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err.rfind("vkpt: PassThruIoctl(GET_CONFIG) failed: ", 0), 0u) << r.err;
-        EXPECT_EQ(split_lines(r.err).size(), 1u);
-    }
+    ASSERT_EQ(r.rc, 0) << r.err;
+    std::vector<std::string> lines = split_lines(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    EXPECT_EQ(lines[0], "DATA_RATE=250000");
+    EXPECT_EQ(lines[1], "LOOPBACK=0");
+    EXPECT_EQ(lines[2], "LOOPBACK=1 (set)");
+    EXPECT_EQ(lines[3], "LOOPBACK=1");
+    EXPECT_EQ(lines[4], "VBATT=12.650 V");
     expect_closed(true);
 
+    {
+        Result v = run(cmd({"--json", "vbatt"}));
+        ASSERT_EQ(v.rc, 0) << v.err;
+        Json j(v.out);
+        ASSERT_NE(j.root, nullptr) << v.out;
+        EXPECT_EQ(item_num(j.root, "vbatt_mv"), 12650);
+    }
+
+    // A parameter the VCI refuses: the failing step, named, in one line.
+    r = run(cmd({"ioctl", "get", "0x20000"}));
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("vkpt: PassThruIoctl(GET_CONFIG) failed: ERR_NOT_SUPPORTED (1): ", 0), 0u) << r.err;
+    EXPECT_EQ(split_lines(r.err).size(), 1u);
+
+    sim.arm(0x4A, [] {
+        vcisim::Fault f;
+        f.kind = vcisim::Fault::STATUS;
+        f.status = 7; // ERR_FAILED
+        return f;
+    }());
     r = run(cmd({"--json", "vbatt"}));
     Json j(r.out);
     ASSERT_NE(j.root, nullptr) << r.out;
-    if (r.rc == 0) {
-        EXPECT_GT(item_num(j.root, "vbatt_mv"), 0);
-    } else {
-        EXPECT_EQ(r.rc, 1);
-        EXPECT_EQ(item_str(j.item("error"), "call"), "PassThruIoctl(READ_VBATT)");
-    }
+    EXPECT_EQ(r.rc, 1);
+    EXPECT_EQ(item_str(j.item("error"), "call"), "PassThruIoctl(READ_VBATT)");
+    sim.clear_faults();
 }
 
 // Input errors end before the library is loaded: exit 2, one line, no connection.
