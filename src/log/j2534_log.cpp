@@ -22,6 +22,7 @@ namespace {
 // every close happens under it, so no line reaches a closed stream.
 std::mutex g_log_files_mutex;
 FILE *g_log_files[LOG_SLOTS] = {};
+bool s_log_file_is_tty[LOG_SLOTS] = {}; // looked up once per file, not per line
 char s_log_paths[LOG_SLOTS][1100] = {};
 std::atomic<uint64_t> last_log_time[LOG_SLOTS];
 
@@ -67,7 +68,8 @@ FILE *slot_stream_locked(int slot) {
 void write_line(int slot, const char *color, const char *text, size_t len) {
     std::lock_guard<std::mutex> lock(g_log_files_mutex);
     FILE *out = slot_stream_locked(slot);
-    if (color && isatty(fileno(out))) {
+    bool file = out != stdout;
+    if (color && (file ? s_log_file_is_tty[slot] : isatty(fileno(out)))) {
         // Colour wraps the line; the reset goes right before the newline.
         size_t body = (len && text[len - 1] == '\n') ? len - 1 : len;
         fprintf(out, "%s%.*s%s%s", color, static_cast<int>(body), text, COLOR_RESET,
@@ -175,6 +177,7 @@ FILE *log_dev_open(int slot, const char *folder) {
     if (!f) return nullptr;
     if (g_log_files[slot]) fclose(g_log_files[slot]);
     g_log_files[slot] = f;
+    s_log_file_is_tty[slot] = isatty(fileno(f));
     snprintf(s_log_paths[slot], sizeof s_log_paths[slot], "%s", path);
     return f;
 }
