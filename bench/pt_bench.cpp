@@ -124,38 +124,34 @@ struct ExchangeFigures {
     double lib_us, raw_us;
 };
 
-ExchangeFigures measure_exchange(vcisim::Simulator &sim, const std::string &addr, int level, int rounds) {
+// The library talks to one simulator, the raw client to an identical second one, and
+// the two take turns exchange by exchange, so the machine's drift hits both alike.
+ExchangeFigures measure_exchange(const std::string &lib_addr, const std::string &raw_addr, int level,
+                                 int rounds) {
     set_log_level(level);
-    std::string name = "vk0;n" + addr;
-    std::vector<double> lib, raw;
-    char fw[80], dll[80], api[80];
-    // Library and raw client take turns in blocks, so drift of the machine hits both.
-    for (int block = 0; block < 5; ++block) {
-        uint32_t id = 0;
-        if (PassThruOpen(&name[0], &id) != STATUS_NOERROR) {
-            fprintf(stderr, "open failed\n");
-            exit(1);
-        }
-        for (int i = 0; i < rounds / 50; ++i) PassThruReadVersion(id, fw, dll, api);
-        for (int i = 0; i < rounds / 5; ++i) {
-            double t0 = now_us();
-            PassThruReadVersion(id, fw, dll, api);
-            lib.push_back(now_us() - t0);
-        }
-        PassThruClose(id);
-        sim.clear_requests();
-
-        RawClient client(addr);
-        client.exchange(0x54, {});
-        for (int i = 0; i < rounds / 50; ++i) client.exchange_raw(0x49, nullptr, 0);
-        for (int i = 0; i < rounds / 5; ++i) {
-            double t0 = now_us();
-            client.exchange_raw(0x49, nullptr, 0);
-            raw.push_back(now_us() - t0);
-        }
-        client.exchange(0x55, {});
-        sim.clear_requests();
+    std::string name = "vk0;n" + lib_addr;
+    uint32_t id = 0;
+    if (PassThruOpen(&name[0], &id) != STATUS_NOERROR) {
+        fprintf(stderr, "open failed\n");
+        exit(1);
     }
+    RawClient client(raw_addr);
+    client.exchange(0x54, {});
+    char fw[80], dll[80], api[80];
+    std::vector<double> lib, raw;
+    for (int i = 0; i < rounds + rounds / 10; ++i) {
+        double t0 = now_us();
+        PassThruReadVersion(id, fw, dll, api);
+        double t1 = now_us();
+        client.exchange_raw(0x49, nullptr, 0);
+        double t2 = now_us();
+        if (i >= rounds / 10) {
+            lib.push_back(t1 - t0);
+            raw.push_back(t2 - t1);
+        }
+    }
+    client.exchange(0x55, {});
+    PassThruClose(id);
     return {median(lib), median(raw)};
 }
 
@@ -194,9 +190,10 @@ struct WriteFigures {
     double lib_msgs_per_s, raw_msgs_per_s;
 };
 
-WriteFigures measure_writes(vcisim::Simulator &sim, const std::string &addr, int level, int batch, int calls) {
+WriteFigures measure_writes(const std::string &lib_addr, const std::string &raw_addr, int level, int batch,
+                            int calls) {
     set_log_level(level);
-    std::string name = "vk0;n" + addr;
+    std::string name = "vk0;n" + lib_addr;
     uint32_t id = 0, chan = 0;
     PassThruOpen(&name[0], &id);
     PassThruConnect(id, 5, 0, 500000, &chan);
@@ -208,27 +205,26 @@ WriteFigures measure_writes(vcisim::Simulator &sim, const std::string &addr, int
         uint8_t d[12] = {0x00, 0x00, 0x07, 0xE0, 1, 2, 3, 4, 5, 6, 7, 8};
         memcpy(m.Data, d, sizeof d);
     }
-    double t0 = now_us();
-    for (int i = 0; i < calls; ++i) {
-        uint32_t n = static_cast<uint32_t>(batch);
-        PassThruWriteMsgs(chan, msgs.data(), &n, 0);
-    }
-    double lib = now_us() - t0;
-    PassThruDisconnect(chan);
-    PassThruClose(id);
-    sim.clear_requests();
-
-    RawClient client(addr);
+    RawClient client(raw_addr);
     client.exchange(0x54, {});
     Bytes conn = client.exchange(0x41, {5, 0, 0, 0, 0, 0, 0, 0, 0x20, 0xA1, 0x07, 0x00});
     uint16_t raw_chan = static_cast<uint16_t>(conn[2] | (conn[3] << 8));
     Bytes payload = write_payload(raw_chan, batch);
-    t0 = now_us();
-    for (int i = 0; i < calls; ++i) client.exchange_raw(0x44, payload.data(), payload.size());
-    double raw = now_us() - t0;
+
+    double lib = 0, raw = 0;
+    for (int i = 0; i < calls; ++i) {
+        double t0 = now_us();
+        uint32_t n = static_cast<uint32_t>(batch);
+        PassThruWriteMsgs(chan, msgs.data(), &n, 0);
+        double t1 = now_us();
+        client.exchange_raw(0x44, payload.data(), payload.size());
+        raw += now_us() - t1;
+        lib += t1 - t0;
+    }
     client.exchange(0x42, {static_cast<uint8_t>(raw_chan), static_cast<uint8_t>(raw_chan >> 8)});
     client.exchange(0x55, {});
-    sim.clear_requests();
+    PassThruDisconnect(chan);
+    PassThruClose(id);
     double total = static_cast<double>(batch) * calls;
     return {total / (lib / 1e6), total / (raw / 1e6)};
 }
@@ -267,14 +263,16 @@ int main(int argc, char **argv) {
     g_config_dir = std::string(tmpl) + "/Morlint";
     mkdir(g_config_dir.c_str(), 0755);
 
-    std::string addr = "127.0.8.1";
-    vcisim::Simulator sim;
-    if (!sim.start(addr)) return 1;
+    std::string addr = "127.0.8.1", twin_addr = "127.0.8.2";
+    vcisim::Simulator sim, twin; // identical simulators: one for the library, one for the raw client
+    if (!sim.start(addr) || !twin.start(twin_addr)) return 1;
 
     printf("## One exchange (PassThruReadVersion vs raw client), median of %d\n\n", rounds);
     printf("| log level | library us | raw us | ratio |\n|---|---|---|---|\n");
     for (int level : {-1, 3}) {
-        ExchangeFigures f = measure_exchange(sim, addr, level, rounds);
+        ExchangeFigures f = measure_exchange(addr, twin_addr, level, rounds);
+        sim.clear_requests();
+        twin.clear_requests();
         printf("| %d | %.1f | %.1f | %.3f |\n", level, f.lib_us, f.raw_us, f.lib_us / f.raw_us);
     }
 
@@ -290,7 +288,9 @@ int main(int argc, char **argv) {
     printf("| log level | batch | library msgs/s | raw msgs/s | ratio |\n|---|---|---|---|---|\n");
     for (int level : {-1, 3}) {
         for (int batch : {1, 10, 100}) {
-            WriteFigures f = measure_writes(sim, addr, level, batch, std::max(50, rounds / batch));
+            WriteFigures f = measure_writes(addr, twin_addr, level, batch, std::max(50, rounds / batch));
+            sim.clear_requests();
+            twin.clear_requests();
             printf("| %d | %d | %.0f | %.0f | %.3f |\n", level, batch, f.lib_msgs_per_s, f.raw_msgs_per_s,
                    f.lib_msgs_per_s / f.raw_msgs_per_s);
         }
@@ -298,6 +298,7 @@ int main(int argc, char **argv) {
 
     printf("\n## Memory\n\nresident memory per open device (16 open): %.1f KiB\n", measure_memory_per_device());
     sim.stop();
+    twin.stop();
     std::string cmd = std::string("rm -rf '") + tmpl + "'";
     return system(cmd.c_str()) == 0 ? 0 : 1;
 }
