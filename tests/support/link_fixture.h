@@ -13,6 +13,39 @@
 #include "test_support.h"
 #include "vci_sim.h"
 
+using Bytes = std::vector<uint8_t>;
+
+inline void put16(Bytes &b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+inline void put32(Bytes &b, uint32_t v) {
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+
+inline bool starts_with(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The next request of the command gets this whole payload (status word included) as its answer.
+inline vcisim::Fault answer(const Bytes &payload, uint32_t delay_ms = 0) {
+    vcisim::Fault f;
+    f.kind = vcisim::Fault::PAYLOAD;
+    f.raw = payload;
+    f.count = 1;
+    f.delay_ms = delay_ms;
+    return f;
+}
+
+// The next request of the command is answered with this status word alone.
+inline vcisim::Fault status(uint16_t word) {
+    vcisim::Fault f;
+    f.kind = vcisim::Fault::STATUS;
+    f.status = word;
+    f.count = 1;
+    return f;
+}
+
 class LinkFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -52,6 +85,20 @@ class LinkFixture : public ::testing::Test {
         return false;
     }
 
+    // Timed lines end in a duration: compare what comes before it.
+    bool logged_prefix(const std::string &prefix) {
+        for (const std::string &l : log_lines())
+            if (starts_with(l, prefix)) return true;
+        return false;
+    }
+
+    vcisim::Request last_request() {
+        std::vector<vcisim::Request> reqs = sim.requests();
+        return reqs.empty() ? vcisim::Request{} : reqs.back();
+    }
+    Bytes last_payload() { return last_request().payload; }
+    uint8_t last_cmd() { return last_request().cmd; }
+
     std::string last_error() {
         char text[LAST_ERROR_SIZE];
         com->copy_last_error(text, sizeof text);
@@ -63,4 +110,14 @@ class LinkFixture : public ::testing::Test {
     std::string log_folder;
     char log_path[1100] = "";
     std::unique_ptr<J2534_com> com;
+};
+
+// A link opened on slot 0 with the open command already cleared from the record.
+class OpenedLink : public LinkFixture {
+  protected:
+    void SetUp() override {
+        LinkFixture::SetUp();
+        open_link();
+        sim.clear_requests();
+    }
 };

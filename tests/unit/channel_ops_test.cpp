@@ -7,7 +7,6 @@
 
 #include "link_fixture.h"
 
-using Bytes = std::vector<uint8_t>;
 using vcisim::Fault;
 
 namespace {
@@ -20,16 +19,6 @@ struct Frame {
     uint16_t extra = 0;
     int declared_size = -1; // a DataSize that lies about the data
 };
-
-void put16(Bytes &b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put32(Bytes &b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
 
 // A fetch answer: status, count, frames each followed by 1 to 4 fill bytes.
 Bytes block(uint16_t status, const std::vector<Frame> &frames, int count = -1) {
@@ -50,22 +39,6 @@ Bytes block(uint16_t status, const std::vector<Frame> &frames, int count = -1) {
 
 Frame can_frame(uint8_t tag) { return Frame{6, 0, 1000u * tag, {0x00, 0x00, 0x07, 0xE8, tag}}; }
 
-Fault answer(const Bytes &payload) {
-    Fault f;
-    f.kind = Fault::PAYLOAD;
-    f.raw = payload;
-    f.count = 1;
-    return f;
-}
-
-Fault status(uint16_t word) {
-    Fault f;
-    f.kind = Fault::STATUS;
-    f.status = word;
-    f.count = 1;
-    return f;
-}
-
 pt_msg_t msg_with(uint32_t protocol, const Bytes &data, uint32_t tx_flags = 0) {
     pt_msg_t m{};
     m.ProtocolID = protocol;
@@ -75,31 +48,16 @@ pt_msg_t msg_with(uint32_t protocol, const Bytes &data, uint32_t tx_flags = 0) {
     return m;
 }
 
-bool starts_with(const std::string &s, const std::string &p) { return s.rfind(p, 0) == 0; }
-
 } // namespace
 
-class ChannelOps : public LinkFixture {
+class ChannelOps : public OpenedLink {
   protected:
-    void SetUp() override {
-        LinkFixture::SetUp();
-        open_link();
-        sim.clear_requests();
-    }
-
-    const vcisim::Request &last_request() {
-        reqs = sim.requests();
-        return reqs.back();
-    }
-
     // The first log line that starts with the prefix, or "".
     std::string line_starting(const std::string &prefix) {
         for (const std::string &l : log_lines())
             if (starts_with(l, prefix)) return l;
         return "";
     }
-
-    std::vector<vcisim::Request> reqs;
 };
 
 TEST_F(ChannelOps, ConnectPayloadChannelIdentifierAndLines) {
@@ -141,7 +99,8 @@ TEST_F(ChannelOps, QuickConnectAndDisconnect) {
     uint32_t chan = 0;
     sim.arm(0x56, answer({0, 0, 2, 0}));
     ASSERT_EQ(com->dev_qconnect(nullptr, 5, &chan), STATUS_NOERROR);
-    EXPECT_EQ(last_request().frame, (Bytes{0x55, 0x56, 0x00, static_cast<uint8_t>(last_request().seq << 5), 0x00}));
+    vcisim::Request q0 = last_request();
+    EXPECT_EQ(q0.frame, (Bytes{0x55, 0x56, 0x00, static_cast<uint8_t>(q0.seq << 5), 0x00}));
     EXPECT_EQ(chan, 2u);
     Bytes q = {1, 2, 3};
     sim.arm(0x56, answer({0, 0, 2, 0}));

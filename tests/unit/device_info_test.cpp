@@ -6,58 +6,13 @@
 
 #include "link_fixture.h"
 
-using Bytes = std::vector<uint8_t>;
 using vcisim::Fault;
 
 namespace {
 
-Fault answer(const Bytes &payload, uint32_t delay_ms = 0) {
-    Fault f;
-    f.kind = Fault::PAYLOAD;
-    f.raw = payload;
-    f.count = 1;
-    f.delay_ms = delay_ms;
-    return f;
-}
-
-Fault status(uint16_t word) {
-    Fault f;
-    f.kind = Fault::STATUS;
-    f.status = word;
-    f.count = 1;
-    return f;
-}
-
-bool starts_with(const std::string &s, const std::string &p) {
-    return s.rfind(p, 0) == 0;
-}
-
 } // namespace
 
-class DeviceInfo : public LinkFixture {
-  protected:
-    void SetUp() override {
-        LinkFixture::SetUp();
-        open_link();
-        sim.clear_requests();
-    }
-
-    Bytes last_payload() {
-        std::vector<vcisim::Request> reqs = sim.requests();
-        return reqs.empty() ? Bytes{} : reqs.back().payload;
-    }
-
-    uint8_t last_cmd() {
-        std::vector<vcisim::Request> reqs = sim.requests();
-        return reqs.empty() ? 0 : reqs.back().cmd;
-    }
-
-    bool logged_prefix(const std::string &prefix) {
-        for (const std::string &l : log_lines())
-            if (starts_with(l, prefix)) return true;
-        return false;
-    }
-};
+using DeviceInfo = OpenedLink;
 
 TEST_F(DeviceInfo, VersionText) {
     char fw[80] = "untouched";

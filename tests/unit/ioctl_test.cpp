@@ -6,20 +6,9 @@
 
 #include "link_fixture.h"
 
-using Bytes = std::vector<uint8_t>;
 using vcisim::Fault;
 
 namespace {
-
-void put16(Bytes &b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put32(Bytes &b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
 
 // The 8-byte ioctl header of a request, or of an answer (status word, 2 unread bytes, count).
 Bytes header(uint16_t first, uint16_t second, uint32_t count) {
@@ -42,53 +31,13 @@ Bytes u32s(std::initializer_list<uint32_t> values) {
     return b;
 }
 
-Fault answer(const Bytes &payload, uint32_t delay_ms = 0) {
-    Fault f;
-    f.kind = Fault::PAYLOAD;
-    f.raw = payload;
-    f.count = 1;
-    f.delay_ms = delay_ms;
-    return f;
-}
-
-Fault status(uint16_t word) {
-    Fault f;
-    f.kind = Fault::STATUS;
-    f.status = word;
-    f.count = 1;
-    return f;
-}
-
 Fault ok_answer() {
     return answer(header(0, 0, 0));
 }
 
-bool starts_with(const std::string &s, const std::string &p) {
-    return s.rfind(p, 0) == 0;
-}
-
 } // namespace
 
-class Ioctl : public LinkFixture {
-  protected:
-    void SetUp() override {
-        LinkFixture::SetUp();
-        open_link();
-        sim.clear_requests();
-    }
-
-    Bytes last_payload() {
-        std::vector<vcisim::Request> reqs = sim.requests();
-        return reqs.empty() ? Bytes{} : reqs.back().payload;
-    }
-
-    // Timed lines end in a duration: compare everything before it.
-    bool logged_prefix(const std::string &prefix) {
-        for (const std::string &l : log_lines())
-            if (starts_with(l, prefix)) return true;
-        return false;
-    }
-};
+using Ioctl = OpenedLink;
 
 TEST_F(Ioctl, ConfigPairsTravelBothWays) {
     SCONFIG pairs[2] = {{DATA_RATE, 0}, {LOOPBACK, 9}};

@@ -6,7 +6,6 @@
 
 #include "link_fixture.h"
 
-using Bytes = std::vector<uint8_t>;
 using vcisim::Fault;
 
 namespace {
@@ -18,18 +17,6 @@ Fault fault(Fault::Kind kind, int count = 1) {
     Fault f;
     f.kind = kind;
     f.count = count;
-    return f;
-}
-
-Fault status_fault(uint16_t status) {
-    Fault f = fault(Fault::STATUS);
-    f.status = status;
-    return f;
-}
-
-Fault payload_fault(const Bytes &payload) {
-    Fault f = fault(Fault::PAYLOAD);
-    f.raw = payload;
     return f;
 }
 
@@ -112,7 +99,7 @@ TEST_F(SendCommand, StatusWordsMapToStatusesAndTexts) {
         {0x0501, 0x501, "Unknown error: 1281"},
     };
     for (const Row &row : rows) {
-        sim.arm(0x41, status_fault(row.word));
+        sim.arm(0x41, status(row.word));
         EXPECT_EQ(send(0x41, {}), row.status) << std::hex << row.word;
         EXPECT_EQ(last_error(), row.text) << std::hex << row.word;
     }
@@ -129,25 +116,25 @@ TEST_F(SendCommand, FailedStatusFetchesTheVciText) {
     vcisim::DeviceState st = sim.state();
     st.last_error_text = "Hello";
     sim.set_state(st);
-    sim.arm(0x49, status_fault(ERR_FAILED));
+    sim.arm(0x49, status(ERR_FAILED));
     EXPECT_EQ(send(0x49, {}), ERR_FAILED);
     EXPECT_EQ(last_error(), "Hello");
     EXPECT_EQ(sim.requests().back().frame, (Bytes{0x55, 0x5C, 0x00, 0x40, 0x00}));
 
     st.last_error_text = std::string(300, 'x');
     sim.set_state(st);
-    sim.arm(0x49, status_fault(ERR_FAILED));
+    sim.arm(0x49, status(ERR_FAILED));
     EXPECT_EQ(send(0x49, {}), ERR_FAILED);
     EXPECT_EQ(last_error(), std::string(124, 'x'));
 
     st.last_error_text = "";
     sim.set_state(st);
-    sim.arm(0x49, status_fault(ERR_FAILED));
+    sim.arm(0x49, status(ERR_FAILED));
     EXPECT_EQ(send(0x49, {}), ERR_FAILED);
     EXPECT_EQ(last_error(), "ERR_FAILED");
 
     // A VCI that does not answer 0x5C leaves the frame layer's time-out text.
-    sim.arm(0x49, status_fault(ERR_FAILED));
+    sim.arm(0x49, status(ERR_FAILED));
     sim.arm(0x5C, fault(Fault::NO_REPLY));
     EXPECT_EQ(send(0x49, {}), ERR_FAILED);
     EXPECT_EQ(last_error(), "0x6E - Connection timed out");
@@ -157,23 +144,23 @@ TEST_F(SendCommand, FailedStatusFetchesTheVciText) {
 }
 
 TEST_F(SendCommand, ServiceCommandsGetNoAutomaticText) {
-    sim.arm(CMD_CONFIG_READ, payload_fault({}));
+    sim.arm(CMD_CONFIG_READ, answer({}));
     EXPECT_EQ(send(CMD_CONFIG_READ, {}), STATUS_NOERROR);
     EXPECT_EQ(resp_len, 0u);
-    sim.arm(CMD_CONFIG_READ, status_fault(ERR_FAILED));
+    sim.arm(CMD_CONFIG_READ, status(ERR_FAILED));
     EXPECT_EQ(send(CMD_CONFIG_READ, {}), ERR_FAILED);
     EXPECT_EQ(count_cmd(0x5C), 0u);
     EXPECT_EQ(last_error(), "");
 }
 
 TEST_F(SendCommand, ShortAndOversizedResponses) {
-    sim.arm(0x49, payload_fault({0x00}));
+    sim.arm(0x49, answer({0x00}));
     EXPECT_EQ(send(0x49, {}), ERR_FAILED);
     EXPECT_EQ(last_error(), "short response: 1 bytes");
 
     Bytes big(100, 0x11);
     big[0] = big[1] = 0;
-    sim.arm(0x49, payload_fault(big));
+    sim.arm(0x49, answer(big));
     uint8_t two[4] = {0xEE, 0xEE, 0xEE, 0xEE};
     uint32_t len = 2;
     EXPECT_EQ(com->send_command(0x49, nullptr, 0, two, &len, 1000, &elapsed), STATUS_NOERROR);

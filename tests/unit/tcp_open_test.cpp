@@ -16,8 +16,6 @@ long ms_since(Clock::time_point t0) {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
 }
 
-bool starts_with(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
-
 } // namespace
 
 class TcpOpen : public LinkFixture {
@@ -25,11 +23,6 @@ class TcpOpen : public LinkFixture {
     int32_t open_to(const std::string &host) {
         com = std::make_unique<J2534_com>();
         return com->dev_open(DEV_TYPE_LAN, host.c_str(), 0);
-    }
-    bool logged_prefix(const std::string &prefix) {
-        for (const std::string &l : log_lines())
-            if (starts_with(l, prefix)) return true;
-        return false;
     }
 };
 
