@@ -10,13 +10,12 @@
 #include <unistd.h>
 
 #include "test_support.h"
+#include "sim_host.h"
 #include "vci_sim.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
+using namespace simhost;
 
 constexpr uint16_t OK = 0, NOT_SUPPORTED = 1, INVALID_CHANNEL = 2, FAILED = 7, INVALID_MSG = 10;
 constexpr uint32_t CAN = 5;
@@ -28,76 +27,6 @@ constexpr uint16_t GET_CONFIG = 1, SET_CONFIG = 2, READ_VBATT = 3, FIVE_BAUD_INI
                    HSFZ_GET_INFO = 0x8211;
 constexpr uint32_t DATA_RATE = 0x01, LOOPBACK = 0x03, P1_MAX = 0x07, ISO15765_BS = 0x1E;
 
-void le16(Bytes &b, uint32_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-void le32(Bytes &b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-uint16_t rd16(const Bytes &b, size_t at) {
-    return uint16_t(b.at(at) | b.at(at + 1) << 8);
-}
-uint32_t rd32(const Bytes &b, size_t at) {
-    return uint32_t(rd16(b, at)) | uint32_t(rd16(b, at + 2)) << 16;
-}
-Bytes cat(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// One connection that sends commands with the host's sequence numbers and returns the
-// reply payloads.
-class Host {
-  public:
-    explicit Host(const std::string &addr) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_port = htons(vcisim::VCI_TCP_PORT);
-        inet_pton(AF_INET, addr.c_str(), &sa.sin_addr);
-        ok_ = connect(fd_, reinterpret_cast<sockaddr *>(&sa), sizeof(sa)) == 0;
-    }
-    ~Host() { close(fd_); }
-    bool ok() const { return ok_; }
-
-    // The reply payload; empty when no well-formed reply came within 3 s.
-    Bytes cmd(uint8_t code, const Bytes &payload) {
-        Bytes f = {0x55, code, uint8_t(payload.size()), uint8_t((payload.size() >> 8) | seq_ << 5)};
-        f = cat(f, payload);
-        f.push_back(0);
-        if (::send(fd_, f.data(), f.size(), MSG_NOSIGNAL) != ssize_t(f.size())) return {};
-        Bytes hdr = recv_n(4);
-        if (hdr.size() != 4 || hdr[0] != 0x55 || hdr[1] != code) return {};
-        seq_ = uint8_t((seq_ + 1) % 7);
-        size_t len = hdr[2] | (hdr[3] & 0x1F) << 8;
-        Bytes rest = recv_n(len + 1);
-        if (rest.size() != len + 1) return {};
-        rest.pop_back();
-        return rest;
-    }
-
-  private:
-    Bytes recv_n(size_t n) {
-        Bytes out;
-        auto end = Clock::now() + milliseconds(3000);
-        uint8_t buf[8192];
-        while (out.size() < n) {
-            int left = int(std::chrono::duration_cast<milliseconds>(end - Clock::now()).count());
-            pollfd p{fd_, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, left) <= 0) break;
-            ssize_t got = ::recv(fd_, buf, std::min(sizeof(buf), n - out.size()), 0);
-            if (got <= 0) break;
-            out.insert(out.end(), buf, buf + got);
-        }
-        return out;
-    }
-
-    int fd_ = -1;
-    bool ok_ = false;
-    uint8_t seq_ = 0;
-};
 
 Bytes ioctl_payload(uint16_t ch, uint16_t id, uint32_t count, const Bytes &data = {}) {
     Bytes p;
