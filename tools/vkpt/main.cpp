@@ -59,7 +59,7 @@ const std::map<std::string, const char *> COMMAND_HELP = {
      "  --flags N       connect flags (default CAN_ID_BOTH, 0x800)\n"
      "Stops on Ctrl-C with exit status 0.\n"},
     {"send", "usage: vkpt [-d NAME] send -p PROTO -b BAUD [--filter ...] [--flags N] ID#DATA...\n"
-             "Writes the messages, up to 64 per call (cansend style): 7E0#0210030000000000,\n"
+             "Writes the messages, up to 64 per call: 7E0#0210030000000000,\n"
              "18DAF110#3E00 (29-bit), 123# (no data). DATA is hex, '.' may separate bytes.\n"
              "Exit 1 when the device accepts fewer messages than were given.\n"},
     {"uds", "usage: vkpt [-d NAME] uds --tx ID --rx ID [-b BAUD] [-t SECONDS] [--no-pad] HEX...\n"

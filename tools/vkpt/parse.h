@@ -26,7 +26,7 @@ bool parse_can_id(const std::string &text, CanId &out, std::string &why);
 // "22 F1 90", "22.F1.90").
 bool parse_hex_bytes(const std::string &text, std::vector<uint8_t> &out, std::string &why);
 
-// ID#DATA, as cansend takes it: "7E0#0210030000000000", "18DAF110#3E00", "123#".
+// ID#DATA: "7E0#0210030000000000", "18DAF110#3E00", "123#".
 struct Frame {
     CanId id;
     std::vector<uint8_t> data;
