@@ -1,4 +1,5 @@
 // vci-sim: runs the simulated VCI on a TCP address until SIGINT or SIGTERM.
+#include <cjson/cJSON.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,9 +13,11 @@
 namespace {
 
 const char USAGE[] =
-    "usage: vci-sim --listen ADDR [--port N] [--fw N] [--hw N] [--sn N] [--no-greet] [--verbose]\n"
+    "usage: vci-sim --listen ADDR | --from-config [--port N] [--fw N] [--hw N] [--sn N] [--no-greet] [--verbose]\n"
     "               [--first-channel N] [--loopback] [--stream N] [--vin TEXT] [--vbatt MV]\n"
-    "  --listen ADDR  IPv4 address to listen on (required)\n"
+    "  --listen ADDR  IPv4 address to listen on\n"
+    "  --from-config  listen on the address of the current device in j2534.json\n"
+    "                 ($XDG_CONFIG_HOME/Morlint, else ~/.config/Morlint)\n"
     "  --port N       TCP port (default 53983)\n"
     "  --fw N         firmware number of the version answer\n"
     "  --hw N         hardware value of the version answer (0..65535)\n"
@@ -41,6 +44,35 @@ bool parse_num(const char *s, unsigned long max, unsigned long &out) {
     if (errno || *end || v > max) return false;
     out = v;
     return true;
+}
+
+// The network address of the configuration's current device and interface, or "".
+std::string address_from_config() {
+    const char *xdg = getenv("XDG_CONFIG_HOME");
+    const char *home = getenv("HOME");
+    std::string dir = xdg && *xdg ? xdg : home ? std::string(home) + "/.config" : "";
+    if (dir.empty()) return "";
+    FILE *f = fopen((dir + "/Morlint/j2534.json").c_str(), "rb");
+    if (!f) return "";
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (1u << 20)) text.append(buf, n);
+    fclose(f);
+    std::string ip;
+    if (cJSON *root = cJSON_ParseWithLength(text.data(), text.size())) {
+        cJSON *cur = cJSON_GetObjectItemCaseSensitive(root, "current_device");
+        cJSON *devs = cJSON_GetObjectItemCaseSensitive(root, "devices");
+        cJSON *dev = cJSON_GetArrayItem(devs, cJSON_IsNumber(cur) ? cur->valueint : 0);
+        cJSON *cur_if = cJSON_GetObjectItemCaseSensitive(dev, "current_interface");
+        cJSON *ifs = cJSON_GetObjectItemCaseSensitive(dev, "interface");
+        cJSON *itf = cJSON_GetArrayItem(ifs, cJSON_IsNumber(cur_if) ? cur_if->valueint : 0);
+        cJSON *type = cJSON_GetObjectItemCaseSensitive(itf, "type");
+        cJSON *addr = cJSON_GetObjectItemCaseSensitive(itf, "ip");
+        if (cJSON_IsString(type) && type->valuestring[0] == 'n' && cJSON_IsString(addr)) ip = addr->valuestring;
+        cJSON_Delete(root);
+    }
+    return ip;
 }
 
 } // namespace
@@ -74,6 +106,9 @@ int main(int argc, char **argv) {
             ++i;
             if (a == "--first-channel") st.first_channel = static_cast<uint16_t>(n);
             if (a == "--stream") st.stream_frames = static_cast<uint32_t>(n);
+        } else if (a == "--from-config") {
+            listen = address_from_config();
+            if (listen.empty()) return bad("no network device in j2534.json");
         } else if (a == "--listen") {
             if (!val) return bad("--listen needs an address");
             listen = val;
@@ -94,7 +129,7 @@ int main(int argc, char **argv) {
             return bad("unknown argument " + a);
         }
     }
-    if (listen.empty()) return bad("--listen ADDR is required");
+    if (listen.empty()) return bad("--listen ADDR or --from-config is required");
 
     // Signals are taken by sigwait below; the server thread inherits the mask.
     sigset_t sigs;
