@@ -47,21 +47,17 @@ bool name_from_config(j2534_config_t &cfg, uint32_t number, char *name, size_t s
     j2534_device_t *dev = j2534_config_get_current_device(&cfg);
     const j2534_interface_t *itf = dev ? j2534_config_get_current_interface(dev) : nullptr;
     if (!itf) return true;
+    const char *address = nullptr;
     switch (itf->type) {
     case 'b':
-        if (itf->device_name[0]) snprintf(name, size, "vk%u;b%s", number, itf->device_name), *out = name;
-        break;
-    case 'n':
-        if (itf->ip[0]) snprintf(name, size, "vk%u;n%s", number, itf->ip), *out = name;
-        break;
-    case 'c':
-        if (itf->device_name[0]) snprintf(name, size, "vk%u;c%s", number, itf->device_name), *out = name;
-        break;
-    case 'h':
-        if (itf->ip[0]) return false;
-        break;
-    default:
-        break;
+    case 'c': address = itf->device_name; break;
+    case 'n': address = itf->ip; break;
+    case 'h': return itf->ip[0] == 0;
+    default: break;
+    }
+    if (address && address[0]) {
+        snprintf(name, size, "vk%u;%c%s", number, itf->type, address);
+        *out = name;
     }
     return true;
 }
