@@ -11,9 +11,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static bool init = [] {
-        char tmpl[] = "/tmp/j2534vk-fuzz-XXXXXX";
+        static char tmpl[] = "/tmp/j2534vk-fuzz-XXXXXX";
         if (!mkdtemp(tmpl)) abort();
         setenv("XDG_CONFIG_HOME", tmpl, 1);
+        atexit([] {
+            std::string cmd = std::string("rm -rf '") + tmpl + "'";
+            if (system(cmd.c_str()) != 0) fprintf(stderr, "could not remove %s\n", tmpl);
+        });
         j2534_config_force_log_level(-1);
         j2534_config_t cfg;
         j2534_config_load(&cfg); // creates the folder and the file
