@@ -151,6 +151,7 @@ class J2534_com {
                          uint32_t *elapsed_ms, bool *done);
     void drop_socket();
     void advance_seq() { seq = static_cast<uint16_t>(seq >= 6 ? 0 : seq + 1); }
+    int32_t stop_item(uint8_t cmd, const char *what, uint32_t channel, uint32_t id);
     // send_command with a response room of resp_size bytes.
     int32_t command(uint8_t cmd, const uint8_t *req, uint32_t req_len, uint8_t *resp,
                     uint32_t resp_size, uint32_t wait_ms, uint32_t *elapsed_ms);

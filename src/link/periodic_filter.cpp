@@ -18,16 +18,6 @@ const char *filter_type_name(uint32_t type) {
     return type <= FLOW_CONTROL_FILTER ? names[type] : names[0];
 }
 
-// Sends a stop command (channel, identifier) and returns its status and duration.
-int32_t send_stop(J2534_com &com, uint8_t cmd, uint32_t channel, uint32_t id, uint32_t *elapsed) {
-    uint8_t req[4];
-    put_u16le(req, static_cast<uint16_t>(channel));
-    put_u16le(req + 2, static_cast<uint16_t>(id));
-    uint8_t resp[2];
-    uint32_t len = sizeof resp;
-    return com.send_command(cmd, req, sizeof req, resp, &len, com.default_timeout(), elapsed);
-}
-
 } // namespace
 
 int32_t J2534_com::start_periodic_msg(uint32_t channel, const pt_msg_t *msg, uint32_t *msg_id,
@@ -65,14 +55,23 @@ int32_t J2534_com::start_periodic_msg(uint32_t channel, const pt_msg_t *msg, uin
     return STATUS_NOERROR;
 }
 
-int32_t J2534_com::stop_periodic_msg(uint32_t channel, uint32_t msg_id) {
+// Stops a periodic message or a filter: (channel, identifier), then the "per-" or "flt-" line.
+int32_t J2534_com::stop_item(uint8_t cmd, const char *what, uint32_t channel, uint32_t id) {
+    uint8_t req[4];
+    put_u16le(req, static_cast<uint16_t>(channel));
+    put_u16le(req + 2, static_cast<uint16_t>(id));
+    uint8_t resp[2];
     uint32_t elapsed = 0;
-    int32_t status = send_stop(*this, J2534_CMD_STOP_PERIODIC, channel, msg_id, &elapsed);
+    int32_t status = command(cmd, req, sizeof req, resp, sizeof resp, timeout_ms, &elapsed);
     if (status != STATUS_NOERROR)
-        log_line(dev_index, 'E', tag, "per- %u %u > %s %ums\n", channel, msg_id, error_text().text, elapsed);
+        log_line(dev_index, 'E', tag, "%s %u %u > %s %ums\n", what, channel, id, error_text().text, elapsed);
     else
-        log_line(dev_index, 'I', tag, "per- %u %u > ok %ums\n", channel, msg_id, elapsed);
+        log_line(dev_index, 'I', tag, "%s %u %u > ok %ums\n", what, channel, id, elapsed);
     return status;
+}
+
+int32_t J2534_com::stop_periodic_msg(uint32_t channel, uint32_t msg_id) {
+    return stop_item(J2534_CMD_STOP_PERIODIC, "per-", channel, msg_id);
 }
 
 int32_t J2534_com::start_msg_filter(uint32_t channel, uint32_t type, const pt_msg_t *mask,
@@ -140,11 +139,5 @@ int32_t J2534_com::start_msg_filter(uint32_t channel, uint32_t type, const pt_ms
 }
 
 int32_t J2534_com::stop_msg_filter(uint32_t channel, uint32_t filter_id) {
-    uint32_t elapsed = 0;
-    int32_t status = send_stop(*this, J2534_CMD_STOP_FILTER, channel, filter_id, &elapsed);
-    if (status != STATUS_NOERROR)
-        log_line(dev_index, 'E', tag, "flt- %u %u > %s %ums\n", channel, filter_id, error_text().text, elapsed);
-    else
-        log_line(dev_index, 'I', tag, "flt- %u %u > ok %ums\n", channel, filter_id, elapsed);
-    return status;
+    return stop_item(J2534_CMD_STOP_FILTER, "flt-", channel, filter_id);
 }

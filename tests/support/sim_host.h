@@ -10,7 +10,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <memory>
+#include <string>
 #include <vector>
+
+#include "test_support.h"
 
 #include "vci_sim.h"
 
@@ -90,6 +94,31 @@ class Host {
     int fd_ = -1;
     bool ok_ = false;
     uint8_t seq_ = 0;
+};
+
+// One simulator without greeting, channels numbered from 20, and a client connected to it.
+class SimHostFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        addr_ = testsupport::unique_loopback();
+        vcisim::DeviceState st;
+        st.greet = false;
+        st.first_channel = 20;
+        sim_.set_state(st);
+        ASSERT_TRUE(sim_.start(addr_)) << addr_;
+        host_.reset(new Host(addr_));
+        ASSERT_TRUE(host_->ok());
+    }
+
+    void configure(void (*edit)(vcisim::DeviceState &)) {
+        vcisim::DeviceState st = sim_.state();
+        edit(st);
+        sim_.set_state(st);
+    }
+
+    std::string addr_;
+    vcisim::Simulator sim_;
+    std::unique_ptr<Host> host_;
 };
 
 } // namespace simhost

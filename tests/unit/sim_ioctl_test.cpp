@@ -60,25 +60,8 @@ Bytes st16(uint16_t status) {
     return p;
 }
 
-class SimIoctlTest : public ::testing::Test {
+class SimIoctlTest : public SimHostFixture {
   protected:
-    void SetUp() override {
-        addr_ = testsupport::unique_loopback();
-        vcisim::DeviceState st;
-        st.greet = false;
-        st.first_channel = 20;
-        sim_.set_state(st);
-        ASSERT_TRUE(sim_.start(addr_)) << addr_;
-        host_.reset(new Host(addr_));
-        ASSERT_TRUE(host_->ok());
-    }
-
-    void configure(void (*edit)(vcisim::DeviceState &)) {
-        vcisim::DeviceState st = sim_.state();
-        edit(st);
-        sim_.set_state(st);
-    }
-
     uint16_t connect_can(uint32_t baud) {
         Bytes p;
         le32(p, CAN);
@@ -93,9 +76,6 @@ class SimIoctlTest : public ::testing::Test {
         return host_->cmd(0x4A, ioctl_payload(ch, id, count, data));
     }
 
-    std::string addr_;
-    vcisim::Simulator sim_;
-    std::unique_ptr<Host> host_;
 };
 
 TEST_F(SimIoctlTest, ConfigRoundTripDrivesTheChannel) {

@@ -129,25 +129,8 @@ const Bytes kEcuReq = {0x00, 0x00, 0x07, 0xE0};
 const Bytes kEcuResp = {0x00, 0x00, 0x07, 0xE8};
 const Bytes kAllBits = {0xFF, 0xFF, 0xFF, 0xFF};
 
-class SimVehicleTest : public ::testing::Test {
+class SimVehicleTest : public SimHostFixture {
   protected:
-    void SetUp() override {
-        addr_ = testsupport::unique_loopback();
-        vcisim::DeviceState st;
-        st.greet = false;
-        st.first_channel = 20;
-        sim_.set_state(st);
-        ASSERT_TRUE(sim_.start(addr_)) << addr_;
-        host_.reset(new Host(addr_));
-        ASSERT_TRUE(host_->ok());
-    }
-
-    void configure(void (*edit)(vcisim::DeviceState &)) {
-        vcisim::DeviceState st = sim_.state();
-        edit(st);
-        sim_.set_state(st);
-    }
-
     uint16_t connect(uint32_t protocol) {
         Bytes p;
         le32(p, protocol);
@@ -171,9 +154,6 @@ class SimVehicleTest : public ::testing::Test {
         return host_->cmd(0x43, fetch_payload(ch, max, timeout), int(timeout) + 3000);
     }
 
-    std::string addr_;
-    vcisim::Simulator sim_;
-    std::unique_ptr<Host> host_;
 };
 
 TEST_F(SimVehicleTest, ConnectNumbersChannelsAndDisconnectDropsThem) {
